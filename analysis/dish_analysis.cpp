@@ -1,0 +1,103 @@
+#include "analysis/dish_analysis.hpp"
+
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/dish_filter.hpp"
+#include "analysis/image_files.hpp"
+#include "analysis/report.hpp"
+#include "blobs/area_filter.hpp"
+#include "blobs/rendering.hpp"
+
+namespace corvale {
+namespace {
+
+constexpr double thresholdLevel = 100.0;
+constexpr double thresholdValue = 200.0;
+
+// Releases the table's records however the run ends.
+struct ReleaseOnExit {
+  BlobTable& blobs;
+  ~ReleaseOnExit() { releaseBlobs(blobs); }
+};
+
+// A failure of this photograph: the message becomes the result's error.
+struct PhotographFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+void writeImage(const ImageOutputs& outputs, const char* name, const cv::Mat& image) {
+  if (!outputs.write) return;
+  writeJpeg(outputs.folder / (outputs.prefix + name), image);
+}
+
+void analyse(DishAnalysis& result, const AnalysisSettings& settings, const ImageOutputs& outputs,
+             AnalysisBuffers& buffers) {
+  cv::Mat photograph = loadPhotograph(result.imagePath);
+  if (photograph.depth() != CV_8U)
+    throw PhotographFailure("only photographs with 8 bits per channel can be analysed");
+
+  result.backgroundLevel = measureBackgroundLevel(photograph);
+  if (!result.backgroundLevel)
+    throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
+  result.dishBounds = findDishBounds(photograph, *result.backgroundLevel);
+  if (!result.dishBounds) throw PhotographFailure("no dish found: no edge stands out from the background");
+  const DishBounds& bounds = *result.dishBounds;
+  const std::int32_t dishWidth = bounds.right - bounds.left;
+  const std::int32_t dishHeight = bounds.bottom - bounds.top;
+  if (!(dishAreaPixels(dishWidth, dishHeight) > 0.0))
+    throw PhotographFailure("the dish found is too small to measure");
+
+  cv::threshold(photograph, buffers.thresholdImage, thresholdLevel, thresholdValue, cv::THRESH_BINARY);
+  writeImage(outputs, "threshold.jpg", buffers.thresholdImage);
+  cv::extractChannel(buffers.thresholdImage, buffers.channelImage, 0);
+  buffers.labelImage.create(photograph.size(), CV_32SC1);
+
+  BlobTable blobs;
+  ReleaseOnExit release{blobs};
+  labelBlobs(buffers.channelImage, buffers.labelImage, blobs);
+  filterBlobsByArea(blobs, static_cast<std::uint32_t>(settings.minColonyArea),
+                    static_cast<std::uint32_t>(settings.maxColonyArea));
+  filterBlobsByDish(blobs, settings.dishLip, cv::Rect(bounds.left, bounds.top, dishWidth, dishHeight));
+  result.statistics = computeColonyStatistics(blobs, settings.dishDiameterMm, dishWidth, dishHeight);
+  result.colonies.reserve(blobs.size());
+  for (const auto& entry : blobs) result.colonies.push_back(*entry.second);
+
+  renderBlobs(buffers.labelImage, renderCentroid, blobs, photograph);
+  writeImage(outputs, "centroid.jpg", photograph);
+  renderBlobs(buffers.labelImage, renderBoundingBox, blobs, photograph);
+  writeImage(outputs, "bb.jpg", photograph);
+  result.annotatedImage = photograph;
+}
+
+}  // namespace
+
+DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
+                         const ImageOutputs& outputs, AnalysisBuffers& buffers) {
+  DishAnalysis result;
+  result.imagePath = imagePath;
+  try {
+    analyse(result, settings, outputs, buffers);
+  } catch (const cv::Exception& error) {
+    result.error = "the image library failed: " + error.err;
+  } catch (const std::bad_alloc&) {
+    result.error = "not enough memory to analyse the photograph";
+  } catch (const std::exception& error) {
+    result.error = error.what();
+  }
+  return result;
+}
+
+DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
+                         const ImageOutputs& outputs) {
+  AnalysisBuffers buffers;
+  return analyseDish(imagePath, settings, outputs, buffers);
+}
+
+std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd) {
+  if (analysis.error) return formatFailureReport(analysis.imagePath, *analysis.error, lineEnd);
+  return formatReport(analysis.imagePath, *analysis.statistics, lineEnd);
+}
+
+}  // namespace corvale

@@ -1,0 +1,65 @@
+#pragma once
+// The analysis of one photograph, from its file to the statistics and the three
+// output images. Shared by the dialog and the command line.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "analysis/colony_statistics.hpp"
+#include "analysis/dish_bounds.hpp"
+#include "analysis/settings.hpp"
+#include "blobs/blob.hpp"
+#include "blobs/labeling.hpp"
+
+namespace corvale {
+
+// Where the three images of a run go: <folder>/<prefix>threshold.jpg,
+// <prefix>centroid.jpg and <prefix>bb.jpg.
+struct ImageOutputs {
+  bool write = true;
+  std::filesystem::path folder = ".";
+  std::string prefix;
+};
+
+// Images a run works in, kept between runs so that a batch reuses their memory.
+struct AnalysisBuffers {
+  cv::Mat thresholdImage;
+  cv::Mat channelImage;
+  LabelImage labelImage;
+};
+
+struct DishAnalysis {
+  std::string imagePath;
+  std::optional<std::string> error;             // why the photograph failed, if it did
+  std::optional<std::int32_t> backgroundLevel;  // set once measured
+  std::optional<DishBounds> dishBounds;         // set once found
+  std::optional<ColonyStatistics> statistics;   // set once computed
+  std::vector<Blob> colonies;                   // copies of the counted colonies' records
+  cv::Mat annotatedImage;                       // the photograph with crosses and boxes
+
+  bool ok() const { return !error.has_value(); }
+};
+
+// Loads the photograph unchanged, finds the dish, thresholds the photograph (every
+// channel above 100 becomes 200, the rest 0) and writes it as threshold.jpg, labels
+// channel 0 (blue), keeps the blobs in the colony size range that lie wholly inside
+// the dish less its lip, computes the statistics, then draws a cross on every colony
+// (centroid.jpg) and adds its bounding box (bb.jpg).
+//
+// A photograph that cannot be analysed (unreadable, smaller than 20 x 20, not 8 bits
+// per channel, no dish found, a dish without area) or whose images cannot be written
+// gets `error`; everything measured before the failure stays in the result.
+DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
+                         const ImageOutputs& outputs, AnalysisBuffers& buffers);
+
+DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
+                         const ImageOutputs& outputs);
+
+// The result's report: the statistics, or the one-line failure.
+std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd);
+
+}  // namespace corvale

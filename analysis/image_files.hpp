@@ -1,0 +1,39 @@
+#pragma once
+// Photograph files: paths, folder listings, loading and writing JPEG images.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace corvale {
+
+// The folder, one "/" and the name; the separator is added whatever the folder
+// ends with, so "/" and "a.jpg" give "//a.jpg".
+std::string joinImagePath(std::string_view folder, std::string_view name);
+
+// True when `name` ends in ".jpg" in any letter case.
+bool hasJpgExtension(std::string_view name);
+
+// Sorts names alphabetically without regard to letter case (ASCII); names that
+// differ only in case keep a fixed order.
+void sortNamesIgnoringCase(std::vector<std::string>& names);
+
+// The names of the folder's *.jpg entries (any letter case), sorted as above.
+// With `regularFilesOnly`, entries that are not regular files (after following
+// symbolic links) are left out. Throws std::filesystem::filesystem_error when the
+// folder cannot be read.
+std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool regularFilesOnly);
+
+// Reads the photograph unchanged (its own depth and channels). Throws
+// std::runtime_error with a plain description of the problem.
+cv::Mat loadPhotograph(const std::string& path);
+
+// Encodes `image` as JPEG and writes it to `path` through a temporary file in the
+// same folder, so that a failed write never leaves a truncated image behind.
+// Throws std::runtime_error naming the file and the problem.
+void writeJpeg(const std::filesystem::path& path, const cv::Mat& image);
+
+}  // namespace corvale

@@ -1,0 +1,32 @@
+#pragma once
+// The command line's machine-readable outputs: CSV and JSON summaries and the
+// per-colony CSV. Numbers are written in full (round-trip) precision.
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/dish_analysis.hpp"
+
+namespace corvale {
+
+// One CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(std::string_view text);
+
+std::string summaryCsvHeader();
+// One summary row (with its line end); the numbers are empty where not measured.
+std::string summaryCsvRow(const DishAnalysis& analysis);
+
+std::string coloniesCsvHeader();
+// One row per counted colony of the photograph.
+std::string coloniesCsvRows(const DishAnalysis& analysis);
+
+nlohmann::json toJson(const DishAnalysis& analysis);
+
+// Serialises JSON; bytes that are not valid UTF-8 (a file name can hold anything)
+// are replaced rather than making the output invalid.
+std::string dumpJson(const nlohmann::json& value);
+
+}  // namespace corvale

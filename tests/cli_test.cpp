@@ -1,0 +1,195 @@
+// corvale-cli as a user runs it: exit codes, output formats, image names, and
+// agreement with the library.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/dish_analysis.hpp"
+#include "analysis/image_files.hpp"
+#include "temporary_folder.hpp"
+
+namespace corvale {
+namespace {
+
+using testing::TemporaryFolder;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return result + "'";
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Runs corvale-cli with the arguments in `folder` as working directory.
+CliRun runCli(const TemporaryFolder& folder, const std::string& arguments, const std::string& redirect = "") {
+  const std::filesystem::path errFile = folder.path() / "stderr.txt";
+  const std::string command = "cd " + quoted(folder.path().string()) + " && " + quoted(CORVALE_CLI) + " " +
+                              arguments + " 2>" + quoted(errFile.string()) + redirect;
+  CliRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = readFile(errFile);
+  std::filesystem::remove(errFile);
+  return run;
+}
+
+// A plate like the analysis tests', with `colonies` 20 x 20 colonies in a row.
+cv::Mat plate(int colonies) {
+  cv::Mat photo(400, 400, CV_8UC3, cv::Scalar(30, 30, 30));
+  photo(cv::Rect(50, 50, 300, 300)).setTo(cv::Scalar(40, 60, 160));
+  for (int i = 0; i < colonies; ++i) photo(cv::Rect(110 + 30 * i, 190, 20, 20 + i)).setTo(cv::Scalar::all(230));
+  return photo;
+}
+
+// p1.JPG, p2.JPG, ...
+std::string photoName(int i) {
+  std::string name = "p0.JPG";
+  name[1] = static_cast<char>('0' + i);
+  return name;
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(folder.path() / "plates");
+    for (int i = 1; i <= 3; ++i) {
+      // PNG content under .jpg names keeps the pixels exact; the loader goes by content.
+      std::vector<std::uint8_t> png;
+      cv::imencode(".png", plate(i + 1), png);
+      std::ofstream(folder.path() / "plates" / photoName(i), std::ios::binary)
+          .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    }
+    std::ofstream(folder.path() / "plates" / "notes.txt") << "ignored";
+  }
+  TemporaryFolder folder;
+};
+
+TEST_F(CommandLine, TextReportsInOrderAndImagesPerPhotograph) {
+  const CliRun run = runCli(folder, "--min-area 100 plates");
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string path = "plates/" + photoName(i);
+    const DishAnalysis expected = analyseDish((folder.path() / path).string(), {100, 3000, 5, 100}, {false, ".", ""});
+    std::string report = formatReport(expected, "\n");
+    report.replace(report.find(folder.path().string() + "/"), folder.path().string().size() + 1, "");
+    EXPECT_NE(run.out.find(report), std::string::npos) << run.out;
+    for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})
+      EXPECT_TRUE(std::filesystem::exists(folder.path() / (photoName(i).substr(0, 3) + image)));
+  }
+  EXPECT_LT(run.out.find("p1.JPG"), run.out.find("p2.JPG"));
+  EXPECT_LT(run.out.find("p2.JPG"), run.out.find("p3.JPG"));
+  EXPECT_NE(run.out.find("Number of Colonies: 4 \n"), std::string::npos);
+}
+
+TEST_F(CommandLine, OnePhotographWritesThePlainImageNames) {
+  std::filesystem::create_directory(folder.path() / "out");
+  const CliRun run = runCli(folder, "--output-dir out plates/p1.JPG");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "out" / "bb.jpg"));
+  EXPECT_EQ(run.out.rfind("\nData Set: plates/p1.JPG\n", 0), 0u);
+}
+
+TEST_F(CommandLine, JsonAgreesWithTheLibraryAndDoesNotDependOnJobs) {
+  const CliRun one = runCli(folder, "--format json --no-images --jobs 1 --min-area 100 --lip 7 --diameter 90 plates");
+  const CliRun two = runCli(folder, "--format json --no-images -j 3 --min-area 100 --lip 7 --diameter 90 plates");
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, two.out);
+  const nlohmann::json results = nlohmann::json::parse(one.out);
+  ASSERT_EQ(results.size(), 3u);
+  const DishAnalysis expected =
+      analyseDish((folder.path() / "plates/p2.JPG").string(), {100, 3000, 7, 90}, {false, ".", ""});
+  const nlohmann::json& second = results[1];
+  EXPECT_EQ(second["imagePath"], "plates/p2.JPG");
+  EXPECT_EQ(second["percentage"].get<double>(), expected.statistics->percentage);
+  EXPECT_EQ(second["colonyAreaMm2"].get<double>(), expected.statistics->colonyAreaMm2);
+  EXPECT_EQ(second["medianColonyAreaMm2"].get<double>(), expected.statistics->medianColonyAreaMm2);
+  EXPECT_EQ(second["colonyCount"], 3);
+  EXPECT_EQ(second["estimatedYeasts"], expected.statistics->estimatedYeasts);
+  EXPECT_EQ(second["backgroundLevel"], 30);
+  EXPECT_EQ(second["dishBounds"]["right"], 349);
+  EXPECT_FALSE(second.contains("error"));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "p1.bb.jpg"));
+}
+
+TEST_F(CommandLine, CsvSummaryAndColoniesFile) {
+  const CliRun run = runCli(folder, "--format csv --no-images --min-area 100 --colonies colonies.csv plates/p1.JPG");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  std::string header, row;
+  std::getline(lines, header);
+  std::getline(lines, row);
+  EXPECT_EQ(header,
+            "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,backgroundLevel,"
+            "dishLeft,dishRight,dishTop,dishBottom,error");
+  EXPECT_EQ(row.substr(0, 14), "plates/p1.JPG,");
+  EXPECT_NE(row.find(",2,30,50,349,50,349,"), std::string::npos) << row;
+  EXPECT_EQ(readFile(folder.path() / "colonies.csv"),
+            "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY\n"
+            "plates/p1.JPG,1,400,110,129,190,209,119.5,199.5\n"
+            "plates/p1.JPG,2,420,140,159,190,210,149.5,200\n");
+}
+
+TEST_F(CommandLine, FailedPhotographsAreReportedAndTheOthersStillAnalysed) {
+  std::ofstream(folder.path() / "plates" / "broken.jpg") << "not a photograph";
+  const CliRun run = runCli(folder, "--no-images --format csv plates");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("plates/broken.jpg,,,,,,,,,,,the file cannot be read as an image"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("plates/p3.JPG,"), std::string::npos);
+  EXPECT_NE(run.err.find("plates/broken.jpg: the file cannot be read as an image"), std::string::npos);
+
+  const CliRun text = runCli(folder, "--no-images plates/broken.jpg missing.jpg");
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("\nError: plates/broken.jpg: the file cannot be read as an image\n"), std::string::npos);
+  EXPECT_NE(text.out.find("\nError: missing.jpg: no such file\n"), std::string::npos);
+}
+
+TEST_F(CommandLine, UsageErrorsAndHelp) {
+  EXPECT_EQ(runCli(folder, "").status, 2);
+  EXPECT_EQ(runCli(folder, "--format xml plates").status, 2);
+  EXPECT_EQ(runCli(folder, "--jobs 0 plates").status, 2);
+  EXPECT_EQ(runCli(folder, "--min-area ten plates").status, 2);
+  EXPECT_EQ(runCli(folder, "--output-dir nowhere plates").status, 2);
+  const CliRun help = runCli(folder, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--min-area"), std::string::npos);
+  EXPECT_EQ(runCli(folder, "--version").status, 0);
+  std::filesystem::create_directory(folder.path() / "empty");
+  const CliRun empty = runCli(folder, "empty");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("no *.jpg photographs"), std::string::npos);
+}
+
+TEST_F(CommandLine, StandardOutputThatCannotBeWrittenIsAFailure) {
+  const CliRun run = runCli(folder, "--no-images plates", " >/dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("standard output"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
