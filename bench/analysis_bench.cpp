@@ -1,0 +1,82 @@
+// The analysis of whole photographs, next to the image input and output it cannot avoid.
+//   build/bin/analysis_bench
+// io/12MP decodes one 12-megapixel JPEG and encodes and writes three; analysis/12MP is the
+// whole analysis of that photograph with its three images written. batch/jobs:N analyses a
+// folder of 20 photographs with N workers.
+
+#include <benchmark/benchmark.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/dish_analysis.hpp"
+#include "analysis/image_files.hpp"
+#include "bench_plates.hpp"
+#include "cli/batch.hpp"
+
+namespace {
+
+using namespace corvale;
+
+const std::string& photographPath() {
+  static const std::string path = [] {
+    const auto file = bench::benchFolder("corvale-bench") / "plate-12mp.jpg";
+    cv::imwrite(file.string(), bench::platePhotograph(4000, 3000, 300, 1));
+    return file.string();
+  }();
+  return path;
+}
+
+// Decoding the photograph and encoding and writing the three images the analysis
+// writes (the thresholded photograph is made beforehand: only its encoding counts).
+void io(benchmark::State& state) {
+  cv::setNumThreads(1);
+  const auto out = bench::benchFolder("corvale-bench-out");
+  cv::Mat thresholded;
+  cv::threshold(cv::imread(photographPath(), cv::IMREAD_UNCHANGED), thresholded, 100, 200, cv::THRESH_BINARY);
+  for (auto _ : state) {
+    const cv::Mat photo = cv::imread(photographPath(), cv::IMREAD_UNCHANGED);
+    writeJpeg(out / "threshold.jpg", thresholded);
+    writeJpeg(out / "centroid.jpg", photo);
+    writeJpeg(out / "bb.jpg", photo);
+  }
+}
+
+void analysis(benchmark::State& state) {
+  cv::setNumThreads(1);
+  const ImageOutputs outputs{true, bench::benchFolder("corvale-bench-out"), ""};
+  AnalysisBuffers buffers;
+  AnalysisSettings settings;
+  photographPath();
+  for (auto _ : state) {
+    const DishAnalysis result = analyseDish(photographPath(), settings, outputs, buffers);
+    if (!result.ok()) state.SkipWithError(result.error->c_str());
+    state.counters["colonies"] = result.statistics ? result.statistics->colonyCount : 0;
+  }
+}
+
+void batch(benchmark::State& state) {
+  cv::setNumThreads(1);
+  const auto folder = bench::benchFolder("corvale-bench-batch");
+  std::vector<std::string> photographs;
+  for (int i = 0; i < 20; ++i) {
+    const auto file = folder / ("plate-" + std::to_string(100 + i) + ".jpg");
+    if (!std::filesystem::exists(file)) cv::imwrite(file.string(), bench::platePhotograph(2000, 1500, 80, 100 + i));
+    photographs.push_back(file.string());
+  }
+  const std::vector<BatchItem> items = collectBatch(photographs);
+  BatchOptions options;
+  options.outputFolder = bench::benchFolder("corvale-bench-out");
+  options.jobs = static_cast<unsigned>(state.range(0));
+  for (auto _ : state) runBatch(items, options, [](std::size_t, const DishAnalysis&) {});
+  state.counters["photographs/s"] = benchmark::Counter(20.0 * static_cast<double>(state.iterations()),
+                                                       benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(io)->Name("io/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(analysis)->Name("analysis/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(batch)->Name("batch")->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
