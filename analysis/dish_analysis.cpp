@@ -1,5 +1,6 @@
 #include "analysis/dish_analysis.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <opencv2/imgproc.hpp>
@@ -49,14 +50,18 @@ void analyse(DishAnalysis& result, const AnalysisSettings& settings, const Image
   if (!(dishAreaPixels(dishWidth, dishHeight) > 0.0))
     throw PhotographFailure("the dish found is too small to measure");
 
-  cv::threshold(photograph, buffers.thresholdImage, thresholdLevel, thresholdValue, cv::THRESH_BINARY);
-  writeImage(outputs, "threshold.jpg", buffers.thresholdImage);
-  cv::extractChannel(buffers.thresholdImage, buffers.channelImage, 0);
-  buffers.labelImage.create(photograph.size(), CV_32SC1);
+  const int pixelBytes = static_cast<int>(std::max<std::size_t>(photograph.elemSize(), sizeof(std::uint32_t)));
+  if (buffers.workspace.total() < photograph.total() * pixelBytes)
+    buffers.workspace.create(photograph.rows, photograph.cols * pixelBytes, CV_8UC1);
+  cv::Mat thresholdImage(photograph.size(), photograph.type(), buffers.workspace.data);
+  cv::threshold(photograph, thresholdImage, thresholdLevel, thresholdValue, cv::THRESH_BINARY);
+  writeImage(outputs, "threshold.jpg", thresholdImage);
+  cv::extractChannel(thresholdImage, buffers.channelImage, 0);
+  LabelImage labelImage(photograph.size(), CV_32SC1, buffers.workspace.data);
 
   BlobTable blobs;
   ReleaseOnExit release{blobs};
-  labelBlobs(buffers.channelImage, buffers.labelImage, blobs);
+  labelBlobs(buffers.channelImage, labelImage, blobs);
   filterBlobsByArea(blobs, static_cast<std::uint32_t>(settings.minColonyArea),
                     static_cast<std::uint32_t>(settings.maxColonyArea));
   filterBlobsByDish(blobs, settings.dishLip, cv::Rect(bounds.left, bounds.top, dishWidth, dishHeight));
@@ -64,9 +69,9 @@ void analyse(DishAnalysis& result, const AnalysisSettings& settings, const Image
   result.colonies.reserve(blobs.size());
   for (const auto& entry : blobs) result.colonies.push_back(*entry.second);
 
-  renderBlobs(buffers.labelImage, renderCentroid, blobs, photograph);
+  renderBlobs(labelImage, renderCentroid, blobs, photograph);
   writeImage(outputs, "centroid.jpg", photograph);
-  renderBlobs(buffers.labelImage, renderBoundingBox, blobs, photograph);
+  renderBlobs(labelImage, renderBoundingBox, blobs, photograph);
   writeImage(outputs, "bb.jpg", photograph);
   result.annotatedImage = photograph;
 }

@@ -25,11 +25,13 @@ struct ImageOutputs {
   std::string prefix;
 };
 
-// Images a run works in, kept between runs so that a batch reuses their memory.
+// Memory a run works in, kept between runs so that a batch reuses it. One block
+// serves first as the thresholded photograph and then, once that is written and its
+// first channel copied out, as the label image: the two are never needed at once,
+// and sharing them keeps a 12-megapixel run well under 200 MB.
 struct AnalysisBuffers {
-  cv::Mat thresholdImage;
+  cv::Mat workspace;
   cv::Mat channelImage;
-  LabelImage labelImage;
 };
 
 struct DishAnalysis {
