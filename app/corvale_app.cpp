@@ -1,0 +1,30 @@
+#include "app/corvale_app.hpp"
+
+#include <QAction>
+
+#include "app/corvale_dialog.hpp"
+
+namespace corvale {
+
+CCorvaleApp::CCorvaleApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Corvale"));
+  setApplicationVersion(QStringLiteral(CORVALE_VERSION));
+  setDesktopFileName(QStringLiteral("corvale"));
+  setWindowIcon(QIcon(QStringLiteral(":/corvale/icon")));
+}
+
+int CCorvaleApp::InitInstance() {
+  CCorvaleDlg dialog;
+  mainWindow_ = &dialog;
+  if (auto* exit = dialog.findChild<QAction*>(QString::number(CCorvaleDlg::idFileExit)))
+    connect(exit, &QAction::triggered, this, &CCorvaleApp::OnFileExit);
+  dialog.exec();
+  mainWindow_ = nullptr;
+  return 0;
+}
+
+void CCorvaleApp::OnFileExit() {
+  if (mainWindow_ != nullptr) mainWindow_->close();
+}
+
+}  // namespace corvale

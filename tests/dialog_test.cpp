@@ -1,0 +1,288 @@
+// The main dialog driven as a user drives it, under the offscreen platform.
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <fstream>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "analysis/image_files.hpp"
+#include "app/corvale_app.hpp"
+#include "app/corvale_dialog.hpp"
+#include "app/data_exchange.hpp"
+#include "temporary_folder.hpp"
+
+using corvale::CCorvaleDlg;
+
+namespace {
+
+// The dialog with the folder chooser answered by the test and the image windows recorded.
+class TestDialog : public CCorvaleDlg {
+ public:
+  QString folderToChoose;
+  QStringList windowsShown;
+
+ protected:
+  QString chooseFolder() override { return folderToChoose; }
+  void showImageWindow(const QString& title, const cv::Mat& image) override {
+    windowsShown.clear();  // earlier windows are closed
+    if (!image.empty()) windowsShown << title;
+  }
+};
+
+template <typename Widget>
+Widget* control(const QWidget& dialog, int id) {
+  auto* widget = dialog.findChild<Widget*>(QString::number(id));
+  if (widget == nullptr) qFatal("no control %d", id);
+  return widget;
+}
+
+QLineEdit* box(const QWidget& dialog, int id) { return control<QLineEdit>(dialog, id); }
+
+// Answers every message box that opens while `action` runs and returns their texts.
+template <typename Action>
+QStringList answeringMessageBoxes(Action&& action) {
+  QStringList texts;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* message = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      texts << message->text();
+      message->accept();
+    }
+  });
+  closer.start(5);
+  action();
+  return texts;
+}
+
+// The synthetic plate of the analysis tests: 4 colonies of 400 to 800 pixels.
+void writePlate(const std::string& path, int extraColonies = 0) {
+  cv::Mat photo(400, 400, CV_8UC3, cv::Scalar(30, 30, 30));
+  photo(cv::Rect(50, 50, 300, 300)).setTo(cv::Scalar(40, 60, 160));
+  for (const cv::Rect box : {cv::Rect(150, 150, 20, 20), cv::Rect(200, 160, 25, 20), cv::Rect(160, 210, 30, 20),
+                             cv::Rect(210, 220, 40, 20)})
+    photo(box).setTo(cv::Scalar::all(220));
+  for (int i = 0; i < extraColonies; ++i) photo(cv::Rect(120 + 30 * i, 280, 20, 20)).setTo(cv::Scalar::all(220));
+  std::vector<std::uint8_t> png;
+  cv::imencode(".png", photo, png);  // lossless content under a .jpg name
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+}
+
+}  // namespace
+
+class DialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    // Each run writes threshold.jpg and friends to the working folder.
+    QDir::setCurrent(QString::fromStdString(work_.path().string()));
+  }
+
+  void startsEmptyWithTheDefaultOptions() {
+    TestDialog dialog;
+    QCOMPARE(box(dialog, CCorvaleDlg::idPath)->text(), QString());
+    QCOMPARE(control<QListWidget>(dialog, CCorvaleDlg::idFileList)->count(), 0);
+    QCOMPARE(control<QPlainTextEdit>(dialog, CCorvaleDlg::idResults)->toPlainText(), QString());
+    QCOMPARE(box(dialog, CCorvaleDlg::idMinArea)->text(), QStringLiteral("400"));
+    QCOMPARE(box(dialog, CCorvaleDlg::idMaxArea)->text(), QStringLiteral("3000"));
+    QCOMPARE(box(dialog, CCorvaleDlg::idLip)->text(), QStringLiteral("5"));
+    QCOMPARE(box(dialog, CCorvaleDlg::idDiameter)->text(), QStringLiteral("100"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Corvale"));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    QVERIFY(!dialog.windowIcon().isNull());
+  }
+
+  void tabOrderFollowsTheControls() {
+    TestDialog dialog;
+    QWidget* expected[] = {box(dialog, 1000), control<QPushButton>(dialog, 1001), control<QListWidget>(dialog, 1002),
+                           control<QPlainTextEdit>(dialog, 1003), box(dialog, 1004), box(dialog, 1005),
+                           box(dialog, 1006), box(dialog, 1007)};
+    const auto nextTabStop = [](QWidget* widget) {
+      do widget = widget->nextInFocusChain();
+      while (!(widget->focusPolicy() & Qt::TabFocus));
+      return widget;
+    };
+    for (std::size_t i = 1; i < std::size(expected); ++i) QCOMPARE(nextTabStop(expected[i - 1]), expected[i]);
+  }
+
+  void typingIntoTheOptionsStoresEachChangeAtOnce() {
+    TestDialog dialog;
+    dialog.show();
+    QLineEdit* minimum = box(dialog, CCorvaleDlg::idMinArea);
+    minimum->setFocus();
+    minimum->end(false);
+    QTest::keyClicks(minimum, "1");
+    QCOMPARE(dialog.settings().minColonyArea, 4001);
+
+    box(dialog, CCorvaleDlg::idLip)->setText(QStringLiteral("-5"));
+    QCOMPARE(dialog.settings().dishLip, -5);
+    box(dialog, CCorvaleDlg::idDiameter)->setText(QStringLiteral("150abc"));
+    QCOMPARE(dialog.settings().dishDiameterMm, 150);
+    box(dialog, CCorvaleDlg::idMaxArea)->setText(QStringLiteral("10"));  // below the minimum: accepted
+    QCOMPARE(dialog.settings().maxColonyArea, 10);
+  }
+
+  void anEmptyBoxIsAnErrorAndStopsTheTransfer() {
+    TestDialog dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QLineEdit* minimum = box(dialog, CCorvaleDlg::idMinArea);
+    QLineEdit* lip = box(dialog, CCorvaleDlg::idLip);
+    {
+      // A value waiting in the lip box that a complete transfer would read.
+      const QSignalBlocker quiet(lip);
+      lip->setText(QStringLiteral("9"));
+    }
+    const QStringList errors = answeringMessageBoxes([&] { minimum->clear(); });
+    QCOMPARE(errors, QStringList{QStringLiteral("Please enter an integer.")});
+    QCOMPARE(dialog.settings().minColonyArea, 400);  // kept its value
+    QCOMPARE(dialog.settings().dishLip, 5);          // the boxes after it were not read
+    QCOMPARE(dialog.focusWidget(), minimum);
+    QCOMPARE(minimum->selectedText(), minimum->text());
+
+    // While it holds no number, a change elsewhere shows the error for it again.
+    const QStringList again = answeringMessageBoxes([&] { box(dialog, CCorvaleDlg::idDiameter)->setText("120"); });
+    QCOMPARE(again.size(), 1);
+    QCOMPARE(dialog.settings().dishDiameterMm, 100);
+    QCOMPARE(dialog.focusWidget(), minimum);
+
+    minimum->setText(QStringLiteral("50"));
+    QCOMPARE(dialog.settings().minColonyArea, 50);
+    QCOMPARE(dialog.settings().dishLip, 9);
+    QCOMPARE(dialog.settings().dishDiameterMm, 120);
+  }
+
+  void listsTheJpgEntriesOfTheChosenFolder() {
+    corvale::testing::TemporaryFolder folder;
+    for (const char* name : {"c.png", "B.JPG", "photo.jpeg", "a.jpg"}) std::ofstream(folder.path() / name) << "x";
+    std::filesystem::create_directory(folder.path() / "x.jpg");
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    QSignalSpy selections(dialog.fileList(), &QListWidget::itemSelectionChanged);
+    for (int twice = 0; twice < 2; ++twice) {
+      control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+      QStringList listed;
+      for (int i = 0; i < dialog.fileList()->count(); ++i) listed << dialog.fileList()->item(i)->text();
+      QCOMPARE(listed, (QStringList{"a.jpg", "B.JPG", "x.jpg"}));
+    }
+    QCOMPARE(box(dialog, CCorvaleDlg::idPath)->text(), dialog.folderToChoose);
+    QVERIFY(dialog.fileList()->selectedItems().isEmpty());
+    QCOMPARE(selections.count(), 0);
+    QVERIFY(dialog.windowsShown.isEmpty());
+
+    // Cancelling the chooser empties the path and the list.
+    dialog.folderToChoose.clear();
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    QCOMPARE(dialog.fileList()->count(), 0);
+    QCOMPARE(box(dialog, CCorvaleDlg::idPath)->text(), QString());
+  }
+
+  void selectingAPhotographAnalysesItAndShowsOnlyTheLatestReport() {
+    corvale::testing::TemporaryFolder folder;
+    writePlate((folder.path() / "one.jpg").string());
+    writePlate((folder.path() / "two.jpg").string(), 2);
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    auto* results = control<QPlainTextEdit>(dialog, CCorvaleDlg::idResults);
+
+    dialog.fileList()->setCurrentRow(0);
+    const QString first = dialog.folderToChoose + "/one.jpg";
+    QCOMPARE(dialog.imagePath(), first);
+    QCOMPARE(dialog.resultsText(), QStringLiteral("\r\nData Set: ") + first +
+                                       "\r\nPercentage: 3.32 \r\nOverall Area: 260.74 [mm2] \r\n"
+                                       "Number of Colonies: 4 \r\nEstimated number of yeasts: 4 \r\n");
+    QCOMPARE(results->toPlainText(), corvale::toDisplayText(dialog.resultsText()));
+    QCOMPARE(dialog.windowsShown, QStringList{first});
+    QVERIFY(QFile::exists("bb.jpg"));
+
+    dialog.fileList()->setCurrentRow(1);
+    QVERIFY(dialog.resultsText().contains("two.jpg"));
+    QVERIFY(!dialog.resultsText().contains("one.jpg"));
+    QVERIFY(dialog.resultsText().contains("Number of Colonies: 6 \r\n"));
+    QCOMPARE(dialog.windowsShown, QStringList{dialog.folderToChoose + "/two.jpg"});
+
+    // A new folder keeps the last report; File > New empties only the path and the list.
+    control<QAction>(dialog, CCorvaleDlg::idFileNew)->trigger();
+    QCOMPARE(dialog.fileList()->count(), 0);
+    QCOMPARE(box(dialog, CCorvaleDlg::idPath)->text(), QString());
+    QVERIFY(dialog.resultsText().contains("two.jpg"));
+  }
+
+  void aPhotographThatFailsReportsItInTheResults() {
+    corvale::testing::TemporaryFolder folder;
+    std::ofstream(folder.path() / "broken.jpg") << "not a photograph";
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    dialog.fileList()->setCurrentRow(0);
+    QCOMPARE(dialog.resultsText(), "\r\nError: " + dialog.folderToChoose +
+                                       "/broken.jpg: the file cannot be read as an image\r\n");
+    QVERIFY(dialog.windowsShown.isEmpty());
+  }
+
+  void enterNeverEndsTheDialogButEscapeAndExitDo() {
+    TestDialog dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    box(dialog, CCorvaleDlg::idPath)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(dialog.isVisible());
+
+    // With the focus on Path, Enter presses it.
+    auto* browse = control<QPushButton>(dialog, CCorvaleDlg::idBrowse);
+    browse->setFocus();
+    QSignalSpy clicks(browse, &QPushButton::clicked);
+    QTest::keyClick(browse, Qt::Key_Return);
+    QCOMPARE(clicks.count(), 1);
+    QVERIFY(dialog.isVisible());
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  }
+
+  void fileExitEndsTheApplication() {
+    auto* app = qobject_cast<corvale::CCorvaleApp*>(QApplication::instance());
+    QVERIFY(app != nullptr);
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<CCorvaleDlg*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      control<QAction>(*dialog, CCorvaleDlg::idFileExit)->trigger();
+    });
+    QCOMPARE(app->InitInstance(), 0);  // returns once the dialog has closed
+  }
+
+  void scanIntegerReadsLikePercentD() {
+    QCOMPARE(corvale::scanInteger("12abc"), std::optional<int>(12));
+    QCOMPARE(corvale::scanInteger("  -7"), std::optional<int>(-7));
+    QCOMPARE(corvale::scanInteger("+3"), std::optional<int>(3));
+    QCOMPARE(corvale::scanInteger("-2147483648"), std::optional<int>(-2147483648));
+    QVERIFY(!corvale::scanInteger("").has_value());
+    QVERIFY(!corvale::scanInteger("-").has_value());
+    QVERIFY(!corvale::scanInteger("abc12").has_value());
+    QVERIFY(!corvale::scanInteger("2147483648").has_value());
+  }
+
+ private:
+  corvale::testing::TemporaryFolder work_;
+};
+
+int main(int argc, char** argv) {
+  corvale::CCorvaleApp app(argc, argv);
+  DialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "dialog_test.moc"
