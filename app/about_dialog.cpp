@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/application_icon.hpp"
 #include "app/data_exchange.hpp"
 
 namespace corvale {
@@ -17,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   auto* picture = new QLabel(this);
   const QRect iconArea = du.rect(14, 14, 21, 20);
   picture->setGeometry(iconArea);
-  picture->setPixmap(QIcon(QStringLiteral(":/corvale/icon")).pixmap(std::min(iconArea.width(), iconArea.height())));
+  picture->setPixmap(applicationIcon().pixmap(std::min(iconArea.width(), iconArea.height())));
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("1"));

@@ -2,6 +2,7 @@
 
 #include <QAction>
 
+#include "app/application_icon.hpp"
 #include "app/corvale_dialog.hpp"
 
 namespace corvale {
@@ -10,7 +11,7 @@ CCorvaleApp::CCorvaleApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Corvale"));
   setApplicationVersion(QStringLiteral(CORVALE_VERSION));
   setDesktopFileName(QStringLiteral("corvale"));
-  setWindowIcon(QIcon(QStringLiteral(":/corvale/icon")));
+  setWindowIcon(applicationIcon());
 }
 
 int CCorvaleApp::InitInstance() {

@@ -21,6 +21,7 @@
 #include "analysis/dish_analysis.hpp"
 #include "analysis/image_files.hpp"
 #include "app/about_dialog.hpp"
+#include "app/application_icon.hpp"
 #include "app/data_exchange.hpp"
 
 namespace corvale {
@@ -39,7 +40,7 @@ void writeBox(QLineEdit* box, const QString& text) {
 CCorvaleDlg::CCorvaleDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      icon_(QStringLiteral(":/corvale/icon")) {
+      icon_(applicationIcon()) {
   setWindowTitle(QStringLiteral("Corvale"));
   setWindowIcon(icon_);
   setFont(QFont(QStringLiteral("Sans Serif"), 8));
