@@ -33,12 +33,30 @@ void writeImage(const ImageOutputs& outputs, const char* name, const cv::Mat& im
   writeJpeg(outputs.folder / (outputs.prefix + name), image);
 }
 
-void analyse(DishAnalysis& result, const AnalysisSettings& settings, const ImageOutputs& outputs,
-             AnalysisBuffers& buffers) {
-  cv::Mat photograph = loadPhotograph(result.imagePath);
-  if (photograph.depth() != CV_8U)
-    throw PhotographFailure("only photographs with 8 bits per channel can be analysed");
+// The photograph as a three-channel colour image to draw the annotations on.
+cv::Mat colourCopy(const cv::Mat& photograph) {
+  cv::Mat colour;
+  switch (photograph.channels()) {
+    case 1: cv::cvtColor(photograph, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = photograph.clone(); break;
+    case 4: cv::cvtColor(photograph, colour, cv::COLOR_BGRA2BGR); break;
+    default: {
+      cv::Mat first;
+      cv::extractChannel(photograph, first, 0);
+      cv::cvtColor(first, colour, cv::COLOR_GRAY2BGR);
+    }
+  }
+  return colour;
+}
 
+// `drawOnPhotograph`: the caller no longer needs the photograph as it was, so a
+// colour photograph takes the annotations itself instead of a copy.
+void analyse(DishAnalysis& result, const cv::Mat& photograph, bool drawOnPhotograph, const AnalysisSettings& settings,
+             const ImageOutputs& outputs, AnalysisBuffers& buffers) {
+  if (photograph.depth() != CV_8U) {
+    throw PhotographFailure("the image has " + std::to_string(photograph.elemSize1() * 8) +
+                            " bits per channel; only 8-bit photographs can be analysed");
+  }
   result.backgroundLevel = measureBackgroundLevel(photograph);
   if (!result.backgroundLevel)
     throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
@@ -69,21 +87,20 @@ void analyse(DishAnalysis& result, const AnalysisSettings& settings, const Image
   result.colonies.reserve(blobs.size());
   for (const auto& entry : blobs) result.colonies.push_back(*entry.second);
 
-  renderBlobs(labelImage, renderCentroid, blobs, photograph);
-  writeImage(outputs, "centroid.jpg", photograph);
-  renderBlobs(labelImage, renderBoundingBox, blobs, photograph);
-  writeImage(outputs, "bb.jpg", photograph);
-  result.annotatedImage = photograph;
+  cv::Mat annotated = drawOnPhotograph && photograph.channels() == 3 ? photograph : colourCopy(photograph);
+  renderBlobs(labelImage, renderCentroid, blobs, annotated);
+  writeImage(outputs, "centroid.jpg", annotated);
+  renderBlobs(labelImage, renderBoundingBox, blobs, annotated);
+  writeImage(outputs, "bb.jpg", annotated);
+  result.annotatedImage = annotated;
 }
 
-}  // namespace
-
-DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
-                         const ImageOutputs& outputs, AnalysisBuffers& buffers) {
+template <typename Step>
+DishAnalysis runGuarded(const std::string& imagePath, Step&& step) {
   DishAnalysis result;
   result.imagePath = imagePath;
   try {
-    analyse(result, settings, outputs, buffers);
+    step(result);
   } catch (const cv::Exception& error) {
     result.error = "the image library failed: " + error.err;
   } catch (const std::bad_alloc&) {
@@ -92,6 +109,22 @@ DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& s
     result.error = error.what();
   }
   return result;
+}
+
+}  // namespace
+
+DishAnalysis analysePhotograph(const cv::Mat& photograph, const std::string& imagePath,
+                               const AnalysisSettings& settings, const ImageOutputs& outputs,
+                               AnalysisBuffers& buffers) {
+  return runGuarded(imagePath, [&](DishAnalysis& result) { analyse(result, photograph, false, settings, outputs, buffers); });
+}
+
+DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
+                         const ImageOutputs& outputs, AnalysisBuffers& buffers, const PhotographLimits& limits) {
+  return runGuarded(imagePath, [&](DishAnalysis& result) {
+    const cv::Mat photograph = loadPhotograph(imagePath, limits);
+    analyse(result, photograph, true, settings, outputs, buffers);
+  });
 }
 
 DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,

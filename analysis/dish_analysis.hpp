@@ -11,6 +11,7 @@
 
 #include "analysis/colony_statistics.hpp"
 #include "analysis/dish_bounds.hpp"
+#include "analysis/image_files.hpp"
 #include "analysis/settings.hpp"
 #include "blobs/blob.hpp"
 #include "blobs/labeling.hpp"
@@ -52,14 +53,23 @@ struct DishAnalysis {
 // the dish less its lip, computes the statistics, then draws a cross on every colony
 // (centroid.jpg) and adds its bounding box (bb.jpg).
 //
-// A photograph that cannot be analysed (unreadable, smaller than 20 x 20, not 8 bits
-// per channel, no dish found, a dish without area) or whose images cannot be written
-// gets `error`; everything measured before the failure stays in the result.
+// A photograph that cannot be analysed (unreadable, truncated, above the pixel limit,
+// smaller than 20 x 20, not 8 bits per channel, no dish found, a dish without area) or
+// whose images cannot be written gets `error`; everything measured before the failure
+// stays in the result. Grey and four-channel photographs are analysed as they are;
+// their annotations are drawn on a colour copy.
 DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
-                         const ImageOutputs& outputs, AnalysisBuffers& buffers);
+                         const ImageOutputs& outputs, AnalysisBuffers& buffers,
+                         const PhotographLimits& limits = {});
 
 DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& settings,
                          const ImageOutputs& outputs);
+
+// The same analysis of a photograph already in memory; `imagePath` only names it.
+// The photograph itself is left unchanged: the annotations go onto a copy.
+DishAnalysis analysePhotograph(const cv::Mat& photograph, const std::string& imagePath,
+                               const AnalysisSettings& settings, const ImageOutputs& outputs,
+                               AnalysisBuffers& buffers);
 
 // The result's report: the statistics, or the one-line failure.
 std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd);

@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include <opencv2/imgcodecs.hpp>
+
+#include "analysis/image_header.hpp"
 
 namespace corvale {
 namespace {
@@ -58,13 +61,55 @@ std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool 
   return names;
 }
 
-cv::Mat loadPhotograph(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw std::runtime_error("no such file");
-  if (!std::filesystem::is_regular_file(path, error)) throw std::runtime_error("not a regular file");
-  cv::Mat image = cv::imread(path, cv::IMREAD_UNCHANGED);
-  if (image.empty()) throw std::runtime_error("the file cannot be read as an image");
+cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits) {
+  if (bytes.empty()) throw std::runtime_error("the file is empty");
+  const std::optional<ImageHeader> header = readImageHeader(bytes);
+  if (!header) throw std::runtime_error("the file is not a JPEG or PNG image");
+  const char* format = header->format == ImageFormat::jpeg ? "JPEG" : "PNG";
+  if (header->width == 0 || header->height == 0)
+    throw std::runtime_error(std::string("the ") + format + " file ends before its image size");
+  const std::uint64_t pixels = std::uint64_t{header->width} * header->height;
+  if (pixels > limits.maxPixels) {
+    throw std::runtime_error("the image is " + std::to_string(header->width) + " x " + std::to_string(header->height) +
+                             " pixels, more than the limit of " + std::to_string(limits.maxPixels / 1'000'000) +
+                             " megapixels");
+  }
+  if (!header->complete) throw std::runtime_error(std::string("the ") + format + " file is truncated: image data is missing");
+
+  cv::Mat image;
+  try {
+    image = cv::imdecode(cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data())),
+                         cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    image.release();
+  }
+  if (image.empty()) throw std::runtime_error(std::string("the ") + format + " image data cannot be decoded");
   return image;
+}
+
+cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) {
+    const bool dangling = std::filesystem::is_symlink(std::filesystem::symlink_status(path, error));
+    throw std::runtime_error(dangling ? "a symbolic link to a file that does not exist" : "no such file");
+  }
+  if (std::filesystem::is_directory(status)) throw std::runtime_error("a folder, not a photograph");
+  if (!std::filesystem::is_regular_file(status)) throw std::runtime_error("not a regular file");
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) throw std::runtime_error("cannot be read: " + error.message());
+  if (size > limits.maxFileBytes)
+    throw std::runtime_error("the file is larger than " + std::to_string(limits.maxFileBytes >> 20) + " MB");
+
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw std::runtime_error(std::string("cannot be read: ") + std::strerror(errno));
+  const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) throw std::runtime_error("cannot be read: input error");
+  bytes.resize(read);  // the file may have shrunk since its size was taken
+  return decodePhotograph(bytes, limits);
 }
 
 void writeJpeg(const std::filesystem::path& path, const cv::Mat& image) {

@@ -1,7 +1,9 @@
 #pragma once
 // Photograph files: paths, folder listings, loading and writing JPEG images.
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +29,20 @@ void sortNamesIgnoringCase(std::vector<std::string>& names);
 // folder cannot be read.
 std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool regularFilesOnly);
 
-// Reads the photograph unchanged (its own depth and channels). Throws
+// What a photograph may cost before it is decoded.
+struct PhotographLimits {
+  std::uint64_t maxPixels = 100'000'000;
+  std::uint64_t maxFileBytes = std::uint64_t{1} << 30;
+};
+
+// Decodes a JPEG or PNG photograph unchanged (its own depth and channels). Refuses,
+// before decoding, content that is neither, a size above the pixel limit, and a JPEG
+// whose image data stops early (the decoder would fill the rest with grey). Throws
 // std::runtime_error with a plain description of the problem.
-cv::Mat loadPhotograph(const std::string& path);
+cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits = {});
+
+// Reads a regular file (never a folder, a FIFO or a device) and decodes it as above.
+cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits = {});
 
 // Encodes `image` as JPEG and writes it to `path` through a temporary file in the
 // same folder, so that a failed write never leaves a truncated image behind.

@@ -147,7 +147,7 @@ TEST(DishAnalysis, PhotographsThatCannotBeAnalysedFailWithOneLineNamingTheFile) 
   const std::string text = joinImagePath(folder.path().string(), "notes.jpg");
   std::ofstream(text) << "not an image";
   const std::pair<std::string, std::string> cases[] = {
-      {text, "the file cannot be read as an image"},
+      {text, "the file is not a JPEG or PNG image"},
       {joinImagePath(folder.path().string(), "missing.jpg"), "no such file"},
       {write("tiny.png", cv::Mat(19, 40, CV_8UC3, cv::Scalar(30, 30, 30))), "smaller than 20 x 20"},
       {write("uniform.png", cv::Mat(60, 60, CV_8UC3, cv::Scalar(30, 30, 30))), "no dish found"},

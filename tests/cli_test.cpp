@@ -158,14 +158,14 @@ TEST_F(CommandLine, FailedPhotographsAreReportedAndTheOthersStillAnalysed) {
   std::ofstream(folder.path() / "plates" / "broken.jpg") << "not a photograph";
   const CliRun run = runCli(folder, "--no-images --format csv plates");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("plates/broken.jpg,,,,,,,,,,,the file cannot be read as an image"), std::string::npos)
+  EXPECT_NE(run.out.find("plates/broken.jpg,,,,,,,,,,,the file is not a JPEG or PNG image"), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("plates/p3.JPG,"), std::string::npos);
-  EXPECT_NE(run.err.find("plates/broken.jpg: the file cannot be read as an image"), std::string::npos);
+  EXPECT_NE(run.err.find("plates/broken.jpg: the file is not a JPEG or PNG image"), std::string::npos);
 
   const CliRun text = runCli(folder, "--no-images plates/broken.jpg missing.jpg");
   EXPECT_EQ(text.status, 1);
-  EXPECT_NE(text.out.find("\nError: plates/broken.jpg: the file cannot be read as an image\n"), std::string::npos);
+  EXPECT_NE(text.out.find("\nError: plates/broken.jpg: the file is not a JPEG or PNG image\n"), std::string::npos);
   EXPECT_NE(text.out.find("\nError: missing.jpg: no such file\n"), std::string::npos);
 }
 

@@ -228,7 +228,7 @@ class DialogTest : public QObject {
     control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
     dialog.fileList()->setCurrentRow(0);
     QCOMPARE(dialog.resultsText(), "\r\nError: " + dialog.folderToChoose +
-                                       "/broken.jpg: the file cannot be read as an image\r\n");
+                                       "/broken.jpg: the file is not a JPEG or PNG image\r\n");
     QVERIFY(dialog.windowsShown.isEmpty());
   }
 
