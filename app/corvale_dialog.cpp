@@ -1,6 +1,7 @@
 #include "app/corvale_dialog.hpp"
 
 #include <QAction>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -187,13 +188,17 @@ void CCorvaleDlg::OnBrowseFolder() {
   if (!folderPath_.isEmpty()) {
     std::vector<std::string> names;
     try {
-      names = listJpgNames(folderPath_.toStdString(), false);
+      names = listJpgNames(QFile::encodeName(folderPath_).toStdString(), false);
     } catch (const std::filesystem::filesystem_error& error) {
       QMessageBox::warning(this, windowTitle(),
                            QStringLiteral("%1 cannot be read: %2").arg(folderPath_, QString::fromStdString(error.code().message())));
     }
     const QSignalBlocker quiet(fileList_);
-    for (const std::string& name : names) fileList_->addItem(QString::fromStdString(name));
+    for (const std::string& name : names) {
+      // The name's own bytes travel with the entry: a file name need not be valid UTF-8.
+      auto* item = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(name)), fileList_);
+      item->setData(Qt::UserRole, QByteArray::fromStdString(name));
+    }
   }
   UpdateData(false);
 }
@@ -202,11 +207,13 @@ void CCorvaleDlg::runDishAnalysis() {
   const QList<QListWidgetItem*> selected = fileList_->selectedItems();
   if (selected.isEmpty()) return;
   resultsText_.clear();
-  imagePath_ = QString::fromStdString(joinImagePath(folderPath_.toStdString(), selected.front()->text().toStdString()));
+  const std::string path = joinImagePath(QFile::encodeName(folderPath_).toStdString(),
+                                         selected.front()->data(Qt::UserRole).toByteArray().toStdString());
+  imagePath_ = QFile::decodeName(QByteArray::fromStdString(path));
 
-  DishAnalysis analysis = analyseDish(imagePath_.toStdString(), settings_, ImageOutputs{true, ".", ""});
+  DishAnalysis analysis = analyseDish(path, settings_, ImageOutputs{true, ".", ""});
   loadedImage_ = analysis.annotatedImage;
-  resultsText_ += QString::fromStdString(formatReport(analysis, "\r\n"));
+  resultsText_ += QFile::decodeName(QByteArray::fromStdString(formatReport(analysis, "\r\n")));
   UpdateData(false);
   showImageWindow(imagePath_, loadedImage_);
   loadedImage_.release();

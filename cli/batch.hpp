@@ -21,6 +21,7 @@ struct BatchItem {
 
 struct BatchOptions {
   AnalysisSettings settings;
+  PhotographLimits limits;
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
   unsigned jobs = 1;

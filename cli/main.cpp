@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--no-images", noImages, "Write no images");
   app.add_option("--colonies", coloniesPath, "Also write one CSV row per counted colony to this file");
+  std::uint64_t maxMegapixels = options.limits.maxPixels / 1'000'000;
+  app.add_option("--max-megapixels", maxMegapixels,
+                 "Refuse, before decoding, photographs larger than this many megapixels")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
   app.add_option("-j,--jobs", options.jobs, "Photographs analysed in parallel (default: all cores)")
       ->check(CLI::PositiveNumber);
   app.footer(
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
     return exitUsage;
   }
   options.writeImages = !noImages;
+  options.limits.maxPixels = maxMegapixels * 1'000'000;
 
   std::error_code error;
   if (options.writeImages && !std::filesystem::is_directory(options.outputFolder, error)) {

@@ -15,10 +15,54 @@ std::string joinFields(std::initializer_list<std::string> fields) {
   return row;
 }
 
+// The length of the UTF-8 sequence a lead byte starts (0: none) and the range its
+// second byte must lie in, which rules out overlong forms, surrogates and code
+// points past U+10FFFF.
+struct Utf8Sequence {
+  std::size_t length;
+  unsigned char low;
+  unsigned char high;
+};
+
+Utf8Sequence sequenceStartedBy(unsigned char lead) {
+  if (lead < 0x80) return {1, 0, 0};
+  if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80, 0xBF};
+  if (lead == 0xE0) return {3, 0xA0, 0xBF};
+  if (lead == 0xED) return {3, 0x80, 0x9F};
+  if (lead >= 0xE1 && lead <= 0xEF) return {3, 0x80, 0xBF};
+  if (lead == 0xF0) return {4, 0x90, 0xBF};
+  if (lead >= 0xF1 && lead <= 0xF3) return {4, 0x80, 0xBF};
+  if (lead == 0xF4) return {4, 0x80, 0x8F};
+  return {0, 0, 0};
+}
+
 }  // namespace
 
-std::string csvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+std::string validUtf8(std::string_view text) {
+  std::string valid;
+  valid.reserve(text.size());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const Utf8Sequence sequence = sequenceStartedBy(static_cast<unsigned char>(text[at]));
+    bool ok = sequence.length > 0 && at + sequence.length <= text.size();
+    for (std::size_t i = 1; ok && i < sequence.length; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + i]);
+      ok = i == 1 ? next >= sequence.low && next <= sequence.high : next >= 0x80 && next <= 0xBF;
+    }
+    if (ok) {
+      valid.append(text.substr(at, sequence.length));
+      at += sequence.length;
+    } else {
+      valid.append("\xEF\xBF\xBD");  // U+FFFD in place of the offending byte
+      ++at;
+    }
+  }
+  return valid;
+}
+
+std::string csvField(std::string_view raw) {
+  const std::string text = validUtf8(raw);
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
     if (c == '"') quoted.push_back('"');

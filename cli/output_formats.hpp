@@ -12,7 +12,11 @@
 
 namespace corvale {
 
-// One CSV field, quoted when it holds a comma, a quote or a line break.
+// The text with every byte sequence that is not valid UTF-8 replaced by U+FFFD: a
+// file name can hold any bytes, and the outputs must stay valid UTF-8.
+std::string validUtf8(std::string_view text);
+
+// One CSV field in valid UTF-8, quoted when it holds a comma, a quote or a line break.
 std::string csvField(std::string_view text);
 
 std::string summaryCsvHeader();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "analysis/dish_analysis.hpp"
 #include "analysis/image_files.hpp"
+#include "cli/output_formats.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -183,6 +185,60 @@ TEST_F(CommandLine, UsageErrorsAndHelp) {
   const CliRun empty = runCli(folder, "empty");
   EXPECT_EQ(empty.status, 1);
   EXPECT_NE(empty.err.find("no *.jpg photographs"), std::string::npos);
+}
+
+TEST_F(CommandLine, OddEntriesInAFolderNeitherHangNorBreakTheOutputs) {
+  const std::filesystem::path plates = folder.path() / "plates";
+  std::filesystem::create_directory(plates / "folder.jpg");
+  ASSERT_EQ(mkfifo((plates / "pipe.jpg").c_str(), 0600), 0);
+  std::filesystem::create_symlink(plates / "gone.jpg", plates / "dangling.jpg");
+  std::filesystem::copy_file(plates / "p1.JPG", plates / "caf\xC3\xA9 plate.jpg");
+  std::filesystem::copy_file(plates / "p1.JPG", plates / "bad\xFF name.jpg");
+  std::vector<std::uint8_t> real;
+  cv::imencode(".jpg", plate(2), real);
+  std::ofstream(plates / "truncated.jpg", std::ios::binary).write(reinterpret_cast<const char*>(real.data()), real.size() / 2);
+
+  const CliRun json = runCli(folder, "--no-images --format json plates");
+  EXPECT_EQ(json.status, 1);
+  const nlohmann::json results = nlohmann::json::parse(json.out);  // throws on invalid UTF-8
+  std::vector<std::string> paths;
+  for (const auto& result : results) paths.push_back(result["imagePath"]);
+  EXPECT_EQ(paths, (std::vector<std::string>{"plates/bad\xEF\xBF\xBD name.jpg", "plates/caf\xC3\xA9 plate.jpg",
+                                             "plates/p1.JPG", "plates/p2.JPG", "plates/p3.JPG", "plates/truncated.jpg"}));
+  EXPECT_EQ(results[0]["colonyCount"], 2);
+  EXPECT_EQ(results[5]["error"], "the JPEG file is truncated: image data is missing");
+
+  const CliRun csv = runCli(folder, "--no-images --format csv plates");
+  EXPECT_EQ(csv.status, 1);
+  EXPECT_EQ(validUtf8(csv.out), csv.out);
+  EXPECT_NE(csv.out.find("plates/bad\xEF\xBF\xBD name.jpg,"), std::string::npos);
+
+  // Named directly, each odd entry fails with its own message.
+  const CliRun direct = runCli(folder, "--no-images plates/pipe.jpg plates/dangling.jpg plates/folder.jpg/x.jpg");
+  EXPECT_EQ(direct.status, 1);
+  EXPECT_NE(direct.out.find("plates/pipe.jpg: not a regular file"), std::string::npos) << direct.out;
+  EXPECT_NE(direct.out.find("plates/dangling.jpg: a symbolic link to a file that does not exist"), std::string::npos);
+}
+
+TEST_F(CommandLine, OversizedImagesAreRefusedBeforeDecoding) {
+  std::vector<std::uint8_t> png;
+  cv::imencode(".png", plate(1), png);
+  png[18] = 0x75, png[19] = 0x30, png[22] = 0x75, png[23] = 0x30;  // 30000 x 30000
+  std::ofstream(folder.path() / "huge.jpg", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+  const CliRun run = runCli(folder, "--no-images huge.jpg");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("huge.jpg: the image is 30000 x 30000 pixels, more than the limit of 100 megapixels"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(runCli(folder, "--no-images --max-megapixels 1000 plates/p1.JPG").status, 0);
+  const CliRun tight = runCli(folder, "--no-images --max-megapixels 0 plates/p1.JPG");
+  EXPECT_EQ(tight.status, 2);
+}
+
+TEST_F(CommandLine, AnOutputFolderThatCannotBeWrittenFailsEveryPhotograph) {
+  const CliRun run = runCli(folder, "--output-dir /proc plates");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("/proc/p1.threshold.jpg: cannot be written"), std::string::npos) << run.out;
 }
 
 TEST_F(CommandLine, StandardOutputThatCannotBeWrittenIsAFailure) {

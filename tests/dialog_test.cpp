@@ -12,6 +12,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include "analysis/image_files.hpp"
@@ -230,6 +232,24 @@ class DialogTest : public QObject {
     QCOMPARE(dialog.resultsText(), "\r\nError: " + dialog.folderToChoose +
                                        "/broken.jpg: the file is not a JPEG or PNG image\r\n");
     QVERIFY(dialog.windowsShown.isEmpty());
+  }
+
+  void oddEntriesFailWithoutHangingAndAnyNameAnalyses() {
+    corvale::testing::TemporaryFolder folder;
+    QCOMPARE(mkfifo((folder.path() / "pipe.jpg").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder.path() / "folder.jpg");
+    writePlate((folder.path() / "Sch\xC3\xA4le \xFF.jpg").string());
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    QCOMPARE(dialog.fileList()->count(), 3);
+    for (int row = 0; row < 3; ++row) {
+      dialog.fileList()->setCurrentRow(row);
+      const QString name = dialog.fileList()->item(row)->text();
+      if (name == "pipe.jpg") QVERIFY(dialog.resultsText().endsWith("pipe.jpg: not a regular file\r\n"));
+      else if (name == "folder.jpg") QVERIFY(dialog.resultsText().endsWith("folder.jpg: a folder, not a photograph\r\n"));
+      else QVERIFY2(dialog.resultsText().contains("Number of Colonies: 4 \r\n"), qPrintable(dialog.resultsText()));
+    }
   }
 
   void enterNeverEndsTheDialogButEscapeAndExitDo() {
