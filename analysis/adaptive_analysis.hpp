@@ -1,0 +1,43 @@
+#pragma once
+// The adaptive counting method: the dish found as a circle, the agar's lightness
+// flattened away, colonies thresholded on their contrast with a level taken from the
+// plate's own noise, and touching colonies split at the peaks of their distance map.
+
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "analysis/dish_circle.hpp"
+#include "blobs/blob.hpp"
+
+namespace corvale {
+
+// Every stage as an image the user can look at.
+struct AdaptiveStages {
+  cv::Mat dish;        // the photograph with the dish circle and the part counted
+  cv::Mat background;  // the agar's estimated lightness
+  cv::Mat contrast;    // how much lighter than the agar each pixel is (scaled for viewing)
+  cv::Mat mask;        // the pixels taken as colonies
+  cv::Mat colonies;    // boxes round the regions, a cross on every colony counted
+};
+
+struct AdaptiveCount {
+  DishCircle dish;
+  double usableRadius = 0.0;       // the dish less its rim, where colonies are counted
+  double agarLightness = 0.0;      // median of the background estimate inside the dish
+  double noise = 0.0;              // robust spread of the contrast (lightness units)
+  double threshold = 0.0;          // contrast above which a pixel is a colony
+  double typicalArea = 0.0;        // pixels of a typical single colony on this plate
+  std::int64_t colonyPixels = 0;   // pixels of the regions counted
+  int colonyCount = 0;             // colonies, touching ones counted one by one
+  std::vector<Blob> regions;       // the regions counted
+  std::vector<cv::Point> centres;  // one per colony counted
+  std::vector<std::string> flags;  // reasons the count may not be reliable
+};
+
+// Counts the colonies of a BGR photograph. `stages`, when given, receives the
+// intermediate images.
+AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages = nullptr);
+
+}  // namespace corvale

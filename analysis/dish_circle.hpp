@@ -1,0 +1,20 @@
+#pragma once
+// Finding the dish as a circle, whether it fills the frame or sits on a bench.
+
+#include <opencv2/core.hpp>
+
+namespace corvale {
+
+struct DishCircle {
+  cv::Point2d centre;
+  double radius = 0.0;  // the dish's inner edge, in pixels of the photograph
+  bool found = false;   // false: no rim was found and the frame's inscribed circle stands in
+};
+
+// Looks for the dish's rim on a reduced copy of the photograph (BGR): the strongest
+// circle whose radius lies between a quarter and three quarters of the frame. When
+// none stands out, the circle inscribed in the frame is taken, since a dish that is
+// not visible as a circle usually fills the picture.
+DishCircle findDishCircle(const cv::Mat& bgr);
+
+}  // namespace corvale
