@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <set>
 
 #include <opencv2/imgproc.hpp>
 
@@ -11,13 +12,19 @@
 namespace corvale {
 namespace {
 
-constexpr double rimFraction = 0.93;          // the outer 7 % of the radius is rim and lid reflection
+constexpr double innerFraction = 0.85;        // the middle of the dish, clear of the wall, shows the agar
+constexpr double edgeMargin = 0.01;           // of the radius, kept clear inside the agar's edge
 constexpr double workingSize = 400.0;         // the background is estimated at about this many pixels across
 constexpr double noiseMultiple = 6.0;         // colonies stand this many noise spreads above the agar
-constexpr double minimumContrast = 8.0;       // and at least this much lighter, in Lab lightness units
-constexpr double dustFraction = 0.25;         // regions below this share of a typical colony are dust
-constexpr double overgrowthMultiple = 25.0;   // regions this many typical colonies large are overgrowth or glare
-constexpr double glareLightness = 245.0;      // overgrowth this light is taken as glare
+constexpr double minimumContrast = 12.0;      // and at least this much lighter, in Lab lightness units
+constexpr double brightestShare = 0.005;      // the lightest half percent of the dish marks the colonies' cores
+constexpr double colonyFraction = 0.0;        // colony edges lie this far up from the agar to those cores
+constexpr double smallestColony = 0.005;      // of the dish's diameter: anything smaller is dust or noise
+constexpr double dustFraction = 0.25;
+constexpr double typicalQuantile = 0.3;       // clumps that look round sit in the upper part of the areas         // regions below this share of a typical colony are dust
+constexpr double overgrowthMultiple = 25.0;   // regions this many typical colonies large mean confluent growth
+constexpr double glareLightness = 250.0;      // lightness at which the camera saturates: glare
+constexpr double glareShare = 0.002;          // of the dish: glare this large is flagged
 constexpr int countableLimit = 300;           // more colonies than this are beyond the countable range
 
 // The median of the 8-bit values of `image` where `mask` is set.
@@ -38,9 +45,11 @@ double median8(const cv::Mat& image, const cv::Mat& mask) {
   return 0.0;
 }
 
-// The agar's lightness everywhere: a median far wider than a colony on a reduced copy,
-// with the outside of the dish filled with the agar's median so that the bench does not
-// leak in at the rim.
+// The agar's lightness everywhere, by a grey opening ("rolling ball") on a reduced copy:
+// every light feature narrower than a fifteenth of the dish, colonies included, is
+// shaved off however densely they grow, while the agar's shading and dark marks stay.
+// Outside the dish's middle the agar's median stands in, so the bench and the wall do
+// not leak in.
 cv::Mat estimateBackground(const cv::Mat& lightness, const cv::Mat& dishMask, double dishDiameter, double& agar) {
   const double scale = std::min(1.0, workingSize / std::max(lightness.cols, lightness.rows));
   cv::Mat small, smallMask;
@@ -48,16 +57,43 @@ cv::Mat estimateBackground(const cv::Mat& lightness, const cv::Mat& dishMask, do
   cv::resize(dishMask, smallMask, small.size(), 0, 0, cv::INTER_NEAREST);
   agar = median8(small, smallMask);
   small.setTo(cv::Scalar(agar), smallMask == 0);
-  const int kernel = std::clamp(static_cast<int>(dishDiameter * scale / 8.0) | 1, 3, 255);
-  cv::medianBlur(small, small, kernel);
+  const int ball = std::max(3, static_cast<int>(dishDiameter * scale / 15.0) | 1);
+  cv::morphologyEx(small, small, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(ball, ball)));
+  cv::GaussianBlur(small, small, cv::Size(), ball / 4.0);
   cv::Mat background;
   cv::resize(small, background, lightness.size(), 0, 0, cv::INTER_LINEAR);
   return background;
 }
 
-// The median and robust spread (1.4826 times the median absolute deviation) of the
-// contrast inside the dish.
-std::pair<double, double> contrastNoise(const cv::Mat& contrast, const cv::Mat& dishMask) {
+// The agar's level and spread in the contrast inside the dish. The level is the
+// histogram's peak; the spread comes from the darker half of the peak alone, which
+// colonies (all lighter) cannot reach however much of the dish they cover: the
+// median distance below the peak is 0.6745 standard deviations of the agar's noise.
+std::pair<double, double> agarNoise(const cv::Mat& contrast, const cv::Mat& dishMask) {
+  std::array<std::int64_t, 511> histogram{};
+  for (int y = 0; y < contrast.rows; ++y) {
+    const auto* value = contrast.ptr<std::int16_t>(y);
+    const auto* inside = dishMask.ptr<std::uint8_t>(y);
+    for (int x = 0; x < contrast.cols; ++x)
+      if (inside[x] != 0) ++histogram[value[x] + 255];
+  }
+  const auto peak = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+  std::int64_t below = 0;
+  for (int i = 0; i <= peak; ++i) below += histogram[i];
+  std::int64_t seen = 0;
+  int halfway = peak;
+  for (int i = peak; i >= 0; --i) {
+    seen += histogram[i];
+    if (2 * seen >= below) {
+      halfway = i;
+      break;
+    }
+  }
+  return {peak - 255, std::max(0.5, (peak - halfway) / 0.6745)};
+}
+
+// The contrast that only the given share of the dish's pixels exceeds.
+double contrastPercentile(const cv::Mat& contrast, const cv::Mat& dishMask, double share) {
   std::array<std::int64_t, 511> histogram{};
   std::int64_t total = 0;
   for (int y = 0; y < contrast.rows; ++y) {
@@ -66,35 +102,79 @@ std::pair<double, double> contrastNoise(const cv::Mat& contrast, const cv::Mat& 
     for (int x = 0; x < contrast.cols; ++x)
       if (inside[x] != 0) ++histogram[value[x] + 255], ++total;
   }
-  const auto medianOf = [&](const auto& counts) {
-    std::int64_t seen = 0;
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-      seen += counts[i];
-      if (2 * seen >= total) return static_cast<int>(i);
-    }
-    return 0;
-  };
-  const int median = medianOf(histogram) - 255;
-  std::array<std::int64_t, 511> deviations{};
-  for (int i = 0; i < 511; ++i) deviations[std::abs(i - 255 - median)] += histogram[i];
-  return {median, 1.4826 * medianOf(deviations)};
+  std::int64_t above = 0;
+  for (int i = 510; i >= 0; --i) {
+    above += histogram[i];
+    if (above >= share * total) return i - 255;
+  }
+  return -255;
 }
 
-// The typical single colony: the median area of the regions that are not dust, found
-// by narrowing in twice from the median of everything above a few pixels.
-double typicalColonyArea(const BlobTable& regions) {
-  std::vector<double> areas;
-  for (const auto& entry : regions) areas.push_back(entry.second->area);
-  std::sort(areas.begin(), areas.end());
-  double typical = 0.0;
-  double floor = 9.0;
-  for (int pass = 0; pass < 3; ++pass) {
-    const auto first = std::lower_bound(areas.begin(), areas.end(), floor);
-    if (first == areas.end()) break;
-    typical = first[(areas.end() - first) / 2];
-    floor = std::max(9.0, dustFraction * typical);
+// Where the agar ends. Just inside the dish's wall the meniscus, the wall and the lid's
+// reflections show as a ring of light all the way round, while colonies cover only
+// part of any circle: walking outwards, the agar ends at the first circle that the
+// mask covers for more than half its length.
+double agarRadius(const cv::Mat& mask, const DishCircle& dish, double from, double to) {
+  for (double radius = from; radius <= to; radius += 1.0) {
+    int on = 0, total = 0;
+    for (int step = 0; step < 720; ++step) {
+      const double angle = step * CV_PI / 360.0;
+      const int x = static_cast<int>(dish.centre.x + radius * std::cos(angle));
+      const int y = static_cast<int>(dish.centre.y + radius * std::sin(angle));
+      if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
+      ++total;
+      on += mask.at<std::uint8_t>(y, x) != 0;
+    }
+    if (total > 0 && 2 * on > total) return radius;
   }
-  return typical;
+  return to;
+}
+
+// The labels found on the ring just inside a circle.
+std::set<std::uint32_t> labelsOnCircle(const LabelImage& labels, cv::Point2d centre, double radius) {
+  cv::Mat ring(labels.size(), CV_8UC1, cv::Scalar(0));
+  cv::circle(ring, cv::Point(centre), static_cast<int>(radius) - 2, cv::Scalar(255), 3);
+  std::set<std::uint32_t> found;
+  for (int y = 0; y < labels.rows; ++y) {
+    const auto* label = labels.ptr<std::uint32_t>(y);
+    const auto* onRing = ring.ptr<std::uint8_t>(y);
+    for (int x = 0; x < labels.cols; ++x)
+      if (onRing[x] != 0 && label[x] != 0) found.insert(label[x]);
+  }
+  return found;
+}
+
+// A colony is round: a region whose box it fills poorly, or that is far longer than
+// wide, is a scratch, a rim reflection or a streak.
+bool compact(const Blob& region) {
+  const double width = region.maxX - region.minX + 1.0;
+  const double height = region.maxY - region.minY + 1.0;
+  return region.area >= 0.3 * width * height && std::max(width, height) <= 4.0 * std::min(width, height);
+}
+
+// A lone colony is round: about as wide as high, filling its box as a disc does.
+bool round(const Blob& region) {
+  const double width = region.maxX - region.minX + 1.0;
+  const double height = region.maxY - region.minY + 1.0;
+  return std::max(width, height) <= 1.3 * std::min(width, height) && region.area >= 0.6 * width * height;
+}
+
+// The typical single colony: the median area of the round regions (touching colonies
+// are not round), or of all compact ones where few are round, leaving out anything
+// below `smallest` and then anything below a quarter of the first estimate.
+double typicalColonyArea(const BlobTable& regions, double smallest) {
+  std::vector<double> roundAreas, compactAreas;
+  for (const auto& entry : regions) {
+    if (entry.second->area < smallest) continue;
+    if (round(*entry.second)) roundAreas.push_back(entry.second->area);
+    if (compact(*entry.second)) compactAreas.push_back(entry.second->area);
+  }
+  std::vector<double>& areas = roundAreas.size() >= 5 ? roundAreas : compactAreas;
+  if (areas.empty()) return 0.0;
+  std::sort(areas.begin(), areas.end());
+  const double first = areas[areas.size() / 2];
+  const auto kept = std::lower_bound(areas.begin(), areas.end(), dustFraction * first);
+  return kept[static_cast<std::size_t>(typicalQuantile * static_cast<double>(areas.end() - kept))];
 }
 
 // The colonies of one region: the peaks of its distance map, at least about a colony
@@ -115,6 +195,10 @@ std::vector<cv::Point> splitRegion(const cv::Mat& regionMask, cv::Point offset, 
   for (int i = 1; i < found; ++i)
     colonies.emplace_back(cv::Point(centres.at<double>(i, 0), centres.at<double>(i, 1)) + offset);
   if (colonies.empty()) colonies.emplace_back(centroid);
+  // Colonies packed tightly leave fewer peaks than colonies: the area tells how many
+  // typical colonies the region holds at least.
+  const auto byArea = static_cast<std::size_t>(std::lround(region.area / typicalArea));
+  while (colonies.size() < byArea) colonies.push_back(colonies[colonies.size() % std::max<std::size_t>(1, found - 1)]);
   return colonies;
 }
 
@@ -123,44 +207,63 @@ std::vector<cv::Point> splitRegion(const cv::Mat& regionMask, cv::Point offset, 
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
   AdaptiveCount result;
   result.dish = findDishCircle(bgr);
-  result.usableRadius = result.dish.radius * rimFraction;
   if (!result.dish.found) result.flags.push_back("no dish rim found: the whole frame was taken as the dish");
-
-  cv::Mat dishMask(bgr.size(), CV_8UC1, cv::Scalar(0));
-  cv::circle(dishMask, cv::Point(result.dish.centre), static_cast<int>(result.usableRadius), cv::Scalar(255), cv::FILLED);
 
   cv::Mat lab;
   cv::cvtColor(bgr, lab, cv::COLOR_BGR2Lab);
   cv::Mat lightness;
   cv::extractChannel(lab, lightness, 0);
-  const cv::Mat background = estimateBackground(lightness, dishMask, 2.0 * result.usableRadius, result.agarLightness);
+  // The agar's level, noise and shading come from the safe middle of the dish; the
+  // colonies are then looked for out to the wall.
+  const auto disc = [&](double radius) {
+    cv::Mat inside(bgr.size(), CV_8UC1, cv::Scalar(0));
+    cv::circle(inside, cv::Point(result.dish.centre), static_cast<int>(radius), cv::Scalar(255), cv::FILLED);
+    return inside;
+  };
+  const cv::Mat dishMask = disc(innerFraction * result.dish.radius);
+  const cv::Mat background = estimateBackground(lightness, dishMask, 2.0 * result.dish.radius, result.agarLightness);
 
   cv::Mat contrast;
   cv::subtract(lightness, background, contrast, cv::noArray(), CV_16S);
-  const auto [median, noise] = contrastNoise(contrast, dishMask);
+  const auto [level, noise] = agarNoise(contrast, dishMask);
   result.noise = noise;
-  result.threshold = median + std::max(noiseMultiple * noise, minimumContrast);
+  // Above the agar's noise, and for plates with strongly contrasting colonies a good
+  // part of the way up to their brightest pixels, so that halos do not join neighbours.
+  const double brightest = contrastPercentile(contrast, dishMask, brightestShare);
+  result.threshold = level + std::max({noiseMultiple * noise, minimumContrast, colonyFraction * (brightest - level)});
 
-  cv::Mat mask = (contrast > result.threshold) & dishMask;
+  // Glare: light so bright that the camera saturated. Nothing can be seen under it.
+  const cv::Mat glare = lightness >= glareLightness;
+  cv::Mat mask = (contrast > result.threshold) & ~glare;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  result.usableRadius = agarRadius(mask, result.dish, innerFraction * result.dish.radius, result.dish.radius) -
+                        edgeMargin * result.dish.radius;
+  mask &= disc(result.usableRadius);
 
   LabelImage labels(mask.size(), CV_32SC1);
   BlobTable regions;
   labelBlobs(mask, labels, regions);
-  result.typicalArea = typicalColonyArea(regions);
+  // Whatever reaches the edge of the counted circle is rim, wall or lid reflection (or a
+  // colony cut by the edge, which cannot be measured either).
+  for (const std::uint32_t label : labelsOnCircle(labels, result.dish.centre, result.usableRadius)) {
+    eraseBlob(regions, regions.find(label));
+  }
+  // Nothing below half a percent of the dish's diameter is resolved as a colony.
+  const double smallestDiameter = smallestColony * 2.0 * result.dish.radius;
+  const double smallestArea = std::max(9.0, CV_PI / 4.0 * smallestDiameter * smallestDiameter);
+  result.typicalArea = typicalColonyArea(regions, smallestArea);
 
-  bool glare = false;
   bool overgrowth = false;
   for (const auto& [label, region] : regions) {
-    if (region->area < dustFraction * result.typicalArea) continue;
+    if (region->area < std::max(smallestArea, dustFraction * result.typicalArea)) continue;
+    // Small misshapen regions are scratches and streaks; large ones are colonies grown
+    // into each other, counted by their area.
+    const bool large = region->area > overgrowthMultiple * result.typicalArea;
+    if (!large && region->area < 3.0 * result.typicalArea && !compact(*region)) continue;
+    overgrowth = overgrowth || large;
     const cv::Rect box(static_cast<int>(region->minX), static_cast<int>(region->minY),
                        static_cast<int>(region->maxX - region->minX + 1), static_cast<int>(region->maxY - region->minY + 1));
     const cv::Mat regionMask = labels(box) == static_cast<int>(label);
-    if (region->area > overgrowthMultiple * result.typicalArea) {
-      const bool light = cv::mean(lightness(box), regionMask)[0] >= glareLightness;
-      (light ? glare : overgrowth) = true;
-      continue;
-    }
     const std::vector<cv::Point> colonies = splitRegion(regionMask, box.tl(), *region, result.typicalArea);
     result.centres.insert(result.centres.end(), colonies.begin(), colonies.end());
     result.regions.push_back(*region);
@@ -169,8 +272,9 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   releaseBlobs(regions);
   result.colonyCount = static_cast<int>(result.centres.size());
 
-  if (glare) result.flags.push_back("glare: very light patches were left out of the count");
   const double usableArea = CV_PI * result.usableRadius * result.usableRadius;
+  if (cv::countNonZero(glare & disc(result.usableRadius)) > glareShare * usableArea)
+    result.flags.push_back("glare: reflections hide part of the dish; colonies under them are not counted");
   if (overgrowth || result.colonyPixels > 0.4 * usableArea)
     result.flags.push_back("confluent growth: colonies have merged into large areas");
   if (result.colonyCount > countableLimit)

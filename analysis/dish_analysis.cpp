@@ -1,10 +1,13 @@
 #include "analysis/dish_analysis.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive_analysis.hpp"
 #include "analysis/dish_filter.hpp"
 #include "analysis/image_files.hpp"
 #include "analysis/report.hpp"
@@ -133,9 +136,75 @@ DishAnalysis analyseDish(const std::string& imagePath, const AnalysisSettings& s
   return analyseDish(imagePath, settings, outputs, buffers);
 }
 
+DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSettings& settings,
+                                 const ImageOutputs& outputs, const PhotographLimits& limits,
+                                 const std::filesystem::path& debugFolder) {
+  return runGuarded(imagePath, [&](DishAnalysis& result) {
+    const cv::Mat photograph = loadPhotograph(imagePath, limits);
+    if (photograph.depth() != CV_8U) {
+      throw PhotographFailure("the image has " + std::to_string(photograph.elemSize1() * 8) +
+                              " bits per channel; only 8-bit photographs can be analysed");
+    }
+    if (photograph.rows < minimumPhotographSide || photograph.cols < minimumPhotographSide)
+      throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
+    cv::Mat colour = photograph.channels() == 3 ? photograph : colourCopy(photograph);
+
+    AdaptiveStages stages;
+    const bool keepStages = outputs.write || !debugFolder.empty();
+    const AdaptiveCount count = countColoniesAdaptive(colour, keepStages ? &stages : nullptr);
+    const double radius = count.dish.radius;
+    result.backgroundLevel = static_cast<std::int32_t>(count.agarLightness);
+    result.dishBounds = DishBounds{static_cast<std::int32_t>(count.dish.centre.x - radius),
+                                   static_cast<std::int32_t>(count.dish.centre.x + radius),
+                                   static_cast<std::int32_t>(count.dish.centre.y - radius),
+                                   static_cast<std::int32_t>(count.dish.centre.y + radius)};
+    const double usableArea = CV_PI * count.usableRadius * count.usableRadius;
+    const double mm2PerPixel = std::pow(settings.dishDiameterMm / (2.0 * radius), 2.0);
+    ColonyStatistics statistics;
+    statistics.colonyCount = count.colonyCount;
+    statistics.percentage = 100.0 * static_cast<double>(count.colonyPixels) / usableArea;
+    statistics.colonyAreaMm2 = static_cast<double>(count.colonyPixels) * mm2PerPixel;
+    statistics.medianColonyAreaMm2 = count.typicalArea * mm2PerPixel;
+    statistics.estimatedYeasts =
+        count.typicalArea > 0.0 ? static_cast<std::int32_t>(std::lround(count.colonyPixels / count.typicalArea)) : 0;
+    result.statistics = statistics;
+    result.colonies = count.regions;
+    result.flags = count.flags;
+
+    if (!debugFolder.empty()) {
+      const std::string stem = std::filesystem::path(imagePath).stem().string();
+      const std::pair<const char*, const cv::Mat*> images[] = {
+          {".1-dish.jpg", &stages.dish},         {".2-background.jpg", &stages.background},
+          {".3-contrast.jpg", &stages.contrast}, {".4-mask.png", &stages.mask},
+          {".5-colonies.jpg", &stages.colonies}};
+      for (const auto& [suffix, image] : images) {
+        const std::filesystem::path path = debugFolder / (stem + suffix);
+        if (!cv::imwrite(path.string(), *image)) throw PhotographFailure(path.string() + ": cannot be written");
+      }
+    }
+
+    cv::Mat annotated = colour;  // the photograph was loaded here: drawing on it costs no copy
+    if (outputs.write) writeImage(outputs, "threshold.jpg", stages.mask);
+    const auto cross = [&](const cv::Point& centre) {
+      cv::line(annotated, centre - cv::Point(6, 0), centre + cv::Point(6, 0), cv::Scalar(255, 50, 50));
+      cv::line(annotated, centre - cv::Point(0, 6), centre + cv::Point(0, 6), cv::Scalar(255, 50, 50));
+    };
+    for (const cv::Point& centre : count.centres) cross(centre);
+    writeImage(outputs, "centroid.jpg", annotated);
+    for (const Blob& region : count.regions) {
+      cv::rectangle(annotated, cv::Point(static_cast<int>(region.minX), static_cast<int>(region.minY)),
+                    cv::Point(static_cast<int>(region.maxX), static_cast<int>(region.maxY)), cv::Scalar(0, 0, 255));
+    }
+    writeImage(outputs, "bb.jpg", annotated);
+    result.annotatedImage = annotated;
+  });
+}
+
 std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd) {
   if (analysis.error) return formatFailureReport(analysis.imagePath, *analysis.error, lineEnd);
-  return formatReport(analysis.imagePath, *analysis.statistics, lineEnd);
+  std::string report = formatReport(analysis.imagePath, *analysis.statistics, lineEnd);
+  for (const std::string& flag : analysis.flags) report.append("Warning: ").append(flag).append(lineEnd);
+  return report;
 }
 
 }  // namespace corvale

@@ -42,6 +42,7 @@ struct DishAnalysis {
   std::optional<DishBounds> dishBounds;         // set once found
   std::optional<ColonyStatistics> statistics;   // set once computed
   std::vector<Blob> colonies;                   // copies of the counted colonies' records
+  std::vector<std::string> flags;               // why the count may not be reliable (adaptive method)
   cv::Mat annotatedImage;                       // the photograph with crosses and boxes
 
   bool ok() const { return !error.has_value(); }
@@ -71,7 +72,18 @@ DishAnalysis analysePhotograph(const cv::Mat& photograph, const std::string& ima
                                const AnalysisSettings& settings, const ImageOutputs& outputs,
                                AnalysisBuffers& buffers);
 
-// The result's report: the statistics, or the one-line failure.
+// The adaptive method (see adaptive_analysis.hpp) on the photograph at `imagePath`, with
+// the same report fields: the colony count with touching colonies split, the share and
+// area of the dish they cover (the dish's real diameter from `settings`; the size range
+// of the settings is not used, the plate gives its own), and as the estimate the covered
+// area over the typical colony's. Plates it cannot count reliably are flagged. With
+// `debugFolder`, every stage is written there as <stem>.<n>-<stage> images.
+DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSettings& settings,
+                                 const ImageOutputs& outputs, const PhotographLimits& limits = {},
+                                 const std::filesystem::path& debugFolder = {});
+
+// The result's report: the statistics, or the one-line failure. Flags follow the
+// statistics, one "Warning:" line each.
 std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd);
 
 }  // namespace corvale

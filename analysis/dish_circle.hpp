@@ -12,7 +12,7 @@ struct DishCircle {
 };
 
 // Looks for the dish's rim on a reduced copy of the photograph (BGR): the strongest
-// circle whose radius lies between a quarter and three quarters of the frame. When
+// circle with a radius from 30 % of the frame's short side to 60 % of its long side. When
 // none stands out, the circle inscribed in the frame is taken, since a dish that is
 // not visible as a circle usually fills the picture.
 DishCircle findDishCircle(const cv::Mat& bgr);

@@ -50,7 +50,9 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
       DishAnalysis result;
       if (item.failure.empty()) {
         const ImageOutputs outputs{options.writeImages, options.outputFolder, item.imagePrefix};
-        result = analyseDish(item.imagePath, options.settings, outputs, buffers, options.limits);
+        result = options.method == CountingMethod::adaptive
+                     ? analyseDishAdaptive(item.imagePath, options.settings, outputs, options.limits, options.debugFolder)
+                     : analyseDish(item.imagePath, options.settings, outputs, buffers, options.limits);
         result.annotatedImage.release();  // nobody shows it; free it now
       } else {
         result.imagePath = item.imagePath;

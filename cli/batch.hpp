@@ -19,9 +19,13 @@ struct BatchItem {
   std::string failure;      // not empty when the input failed before any analysis
 };
 
+enum class CountingMethod { fixedThreshold, adaptive };
+
 struct BatchOptions {
   AnalysisSettings settings;
   PhotographLimits limits;
+  CountingMethod method = CountingMethod::fixedThreshold;
+  std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
   unsigned jobs = 1;

@@ -97,6 +97,16 @@ int main(int argc, char** argv) {
                  "Refuse, before decoding, photographs larger than this many megapixels")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  app.add_option("--method", options.method,
+                 "Counting method: fixed (threshold 100 on the blue channel, the size range above) or "
+                 "adaptive (finds the dish, flattens the agar, picks its own threshold and colony size, "
+                 "splits touching colonies)")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, corvale::CountingMethod>{
+          {"fixed", corvale::CountingMethod::fixedThreshold}, {"adaptive", corvale::CountingMethod::adaptive}}))
+      ->default_str("fixed");
+  app.add_option("--debug-images", options.debugFolder,
+                 "Adaptive method: write each stage (dish, background, contrast, mask, colonies) here")
+      ->check(CLI::ExistingDirectory);
   app.add_option("-j,--jobs", options.jobs, "Photographs analysed in parallel (default: all cores)")
       ->check(CLI::PositiveNumber);
   app.footer(
