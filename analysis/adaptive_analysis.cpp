@@ -17,14 +17,13 @@ constexpr double edgeMargin = 0.01;           // of the radius, kept clear insid
 constexpr double workingSize = 400.0;         // the background is estimated at about this many pixels across
 constexpr double noiseMultiple = 6.0;         // colonies stand this many noise spreads above the agar
 constexpr double minimumContrast = 12.0;      // and at least this much lighter, in Lab lightness units
-constexpr double brightestShare = 0.005;      // the lightest half percent of the dish marks the colonies' cores
-constexpr double colonyFraction = 0.0;        // colony edges lie this far up from the agar to those cores
 constexpr double smallestColony = 0.005;      // of the dish's diameter: anything smaller is dust or noise
-constexpr double dustFraction = 0.25;
-constexpr double typicalQuantile = 0.3;       // clumps that look round sit in the upper part of the areas         // regions below this share of a typical colony are dust
+constexpr double dustFraction = 0.25;         // regions below this share of a typical colony are dust
+constexpr double typicalQuantile = 0.3;       // clumps that look round sit in the upper part of the areas
 constexpr double overgrowthMultiple = 25.0;   // regions this many typical colonies large mean confluent growth
 constexpr double glareLightness = 250.0;      // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;          // of the dish: glare this large is flagged
+constexpr double thinFraction = 0.5;          // of a colony's radius: regions thinner than this are no colonies
 constexpr int countableLimit = 300;           // more colonies than this are beyond the countable range
 
 // The median of the 8-bit values of `image` where `mask` is set.
@@ -92,28 +91,10 @@ std::pair<double, double> agarNoise(const cv::Mat& contrast, const cv::Mat& dish
   return {peak - 255, std::max(0.5, (peak - halfway) / 0.6745)};
 }
 
-// The contrast that only the given share of the dish's pixels exceeds.
-double contrastPercentile(const cv::Mat& contrast, const cv::Mat& dishMask, double share) {
-  std::array<std::int64_t, 511> histogram{};
-  std::int64_t total = 0;
-  for (int y = 0; y < contrast.rows; ++y) {
-    const auto* value = contrast.ptr<std::int16_t>(y);
-    const auto* inside = dishMask.ptr<std::uint8_t>(y);
-    for (int x = 0; x < contrast.cols; ++x)
-      if (inside[x] != 0) ++histogram[value[x] + 255], ++total;
-  }
-  std::int64_t above = 0;
-  for (int i = 510; i >= 0; --i) {
-    above += histogram[i];
-    if (above >= share * total) return i - 255;
-  }
-  return -255;
-}
-
 // Where the agar ends. Just inside the dish's wall the meniscus, the wall and the lid's
 // reflections show as a ring of light all the way round, while colonies cover only
 // part of any circle: walking outwards, the agar ends at the first circle that the
-// mask covers for more than half its length.
+// mask covers for more than half its length (the dish's own radius when none does).
 double agarRadius(const cv::Mat& mask, const DishCircle& dish, double from, double to) {
   for (double radius = from; radius <= to; radius += 1.0) {
     int on = 0, total = 0;
@@ -127,21 +108,29 @@ double agarRadius(const cv::Mat& mask, const DishCircle& dish, double from, doub
     }
     if (total > 0 && 2 * on > total) return radius;
   }
-  return to;
+  return dish.radius;
 }
 
-// The labels found on the ring just inside a circle.
-std::set<std::uint32_t> labelsOnCircle(const LabelImage& labels, cv::Point2d centre, double radius) {
-  cv::Mat ring(labels.size(), CV_8UC1, cv::Scalar(0));
-  cv::circle(ring, cv::Point(centre), static_cast<int>(radius) - 2, cv::Scalar(255), 3);
+// The labels found where `where` is set.
+std::set<std::uint32_t> labelsWhere(const LabelImage& labels, const cv::Mat& where) {
   std::set<std::uint32_t> found;
   for (int y = 0; y < labels.rows; ++y) {
     const auto* label = labels.ptr<std::uint32_t>(y);
-    const auto* onRing = ring.ptr<std::uint8_t>(y);
+    const auto* set = where.ptr<std::uint8_t>(y);
     for (int x = 0; x < labels.cols; ++x)
-      if (onRing[x] != 0 && label[x] != 0) found.insert(label[x]);
+      if (set[x] != 0 && label[x] != 0) found.insert(label[x]);
   }
   return found;
+}
+
+// The radius of the widest disc that fits in the region.
+double thickness(const cv::Mat& regionMask) {
+  cv::Mat padded, distance;
+  cv::copyMakeBorder(regionMask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+  double widest = 0.0;
+  cv::minMaxLoc(distance, nullptr, &widest);
+  return widest;
 }
 
 // A colony is round: a region whose box it fills poorly, or that is far longer than
@@ -177,28 +166,25 @@ double typicalColonyArea(const BlobTable& regions, double smallest) {
   return kept[static_cast<std::size_t>(typicalQuantile * static_cast<double>(areas.end() - kept))];
 }
 
-// The colonies of one region: the peaks of its distance map, at least about a colony
-// radius apart. A region no larger than one and a half typical colonies is one colony.
-std::vector<cv::Point> splitRegion(const cv::Mat& regionMask, cv::Point offset, const Blob& region, double typicalArea) {
-  const cv::Point2d centroid(region.centroidX, region.centroidY);
-  if (region.area < 1.5 * typicalArea) return {cv::Point(centroid)};
+// The colonies of one region that can be located: the peaks of its distance map, at
+// least about a colony radius apart. A region no larger than one and a half typical
+// colonies is one colony at its centroid.
+std::vector<cv::Point> locateColonies(const cv::Mat& regionMask, cv::Point offset, const Blob& region, double typicalArea) {
+  const cv::Point centroid(static_cast<int>(region.centroidX), static_cast<int>(region.centroidY));
+  if (region.area < 1.5 * typicalArea) return {centroid};
   const double radius = std::sqrt(typicalArea / CV_PI);
   cv::Mat distance;
   cv::distanceTransform(regionMask, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
   const int reach = std::max(1, static_cast<int>(radius * 0.7));
   cv::Mat widest;
   cv::dilate(distance, widest, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1)));
-  cv::Mat peaks = (distance >= widest) & (distance >= radius * 0.45) & (regionMask != 0);
+  const cv::Mat peaks = (distance >= widest) & (distance >= radius * 0.45) & (regionMask != 0);
   cv::Mat peakLabels, stats, centres;
   const int found = cv::connectedComponentsWithStats(peaks, peakLabels, stats, centres, 8, CV_32S);
   std::vector<cv::Point> colonies;
   for (int i = 1; i < found; ++i)
-    colonies.emplace_back(cv::Point(centres.at<double>(i, 0), centres.at<double>(i, 1)) + offset);
-  if (colonies.empty()) colonies.emplace_back(centroid);
-  // Colonies packed tightly leave fewer peaks than colonies: the area tells how many
-  // typical colonies the region holds at least.
-  const auto byArea = static_cast<std::size_t>(std::lround(region.area / typicalArea));
-  while (colonies.size() < byArea) colonies.push_back(colonies[colonies.size() % std::max<std::size_t>(1, found - 1)]);
+    colonies.emplace_back(cv::Point(static_cast<int>(centres.at<double>(i, 0)), static_cast<int>(centres.at<double>(i, 1))) + offset);
+  if (colonies.empty()) colonies.push_back(centroid);
   return colonies;
 }
 
@@ -227,26 +213,31 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   cv::subtract(lightness, background, contrast, cv::noArray(), CV_16S);
   const auto [level, noise] = agarNoise(contrast, dishMask);
   result.noise = noise;
-  // Above the agar's noise, and for plates with strongly contrasting colonies a good
-  // part of the way up to their brightest pixels, so that halos do not join neighbours.
-  const double brightest = contrastPercentile(contrast, dishMask, brightestShare);
-  result.threshold = level + std::max({noiseMultiple * noise, minimumContrast, colonyFraction * (brightest - level)});
+  result.threshold = level + std::max(noiseMultiple * noise, minimumContrast);
 
   // Glare: light so bright that the camera saturated. Nothing can be seen under it.
   const cv::Mat glare = lightness >= glareLightness;
   cv::Mat mask = (contrast > result.threshold) & ~glare;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
-  result.usableRadius = agarRadius(mask, result.dish, innerFraction * result.dish.radius, result.dish.radius) -
-                        edgeMargin * result.dish.radius;
+  const double agarEdge = agarRadius(mask, result.dish, innerFraction * result.dish.radius, result.dish.radius);
+  const bool wallRing = agarEdge < result.dish.radius;
+  result.usableRadius = agarEdge - edgeMargin * result.dish.radius;
   mask &= disc(result.usableRadius);
 
   LabelImage labels(mask.size(), CV_32SC1);
   BlobTable regions;
   labelBlobs(mask, labels, regions);
-  // Whatever reaches the edge of the counted circle is rim, wall or lid reflection (or a
-  // colony cut by the edge, which cannot be measured either).
-  for (const std::uint32_t label : labelsOnCircle(labels, result.dish.centre, result.usableRadius)) {
-    eraseBlob(regions, regions.find(label));
+  // Regions that reach a glare patch: their light area is partly the glare's halo.
+  cv::Mat nearGlare;
+  cv::dilate(glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7)));
+  const std::set<std::uint32_t> glareLabels = labelsWhere(labels, nearGlare);
+  // Where the wall shows as a ring of light, whatever reaches the edge of the counted
+  // circle belongs to that ring (or is a colony cut by the edge, which cannot be
+  // measured either). Without such a ring, colonies simply grow up to the wall.
+  if (wallRing) {
+    cv::Mat ring(labels.size(), CV_8UC1, cv::Scalar(0));
+    cv::circle(ring, cv::Point(result.dish.centre), static_cast<int>(result.usableRadius) - 2, cv::Scalar(255), 3);
+    for (const std::uint32_t label : labelsWhere(labels, ring)) eraseBlob(regions, regions.find(label));
   }
   // Nothing below half a percent of the dish's diameter is resolved as a colony.
   const double smallestDiameter = smallestColony * 2.0 * result.dish.radius;
@@ -254,23 +245,30 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   result.typicalArea = typicalColonyArea(regions, smallestArea);
 
   bool overgrowth = false;
+  const double typicalRadius = std::sqrt(result.typicalArea / CV_PI);
+  if (result.typicalArea <= 0.0) releaseBlobs(regions);  // nothing colony-sized: nothing to count
   for (const auto& [label, region] : regions) {
     if (region->area < std::max(smallestArea, dustFraction * result.typicalArea)) continue;
     // Small misshapen regions are scratches and streaks; large ones are colonies grown
     // into each other, counted by their area.
     const bool large = region->area > overgrowthMultiple * result.typicalArea;
     if (!large && region->area < 3.0 * result.typicalArea && !compact(*region)) continue;
-    overgrowth = overgrowth || large;
     const cv::Rect box(static_cast<int>(region->minX), static_cast<int>(region->minY),
                        static_cast<int>(region->maxX - region->minX + 1), static_cast<int>(region->maxY - region->minY + 1));
     const cv::Mat regionMask = labels(box) == static_cast<int>(label);
-    const std::vector<cv::Point> colonies = splitRegion(regionMask, box.tl(), *region, result.typicalArea);
-    result.centres.insert(result.centres.end(), colonies.begin(), colonies.end());
+    // A band thinner than a colony is the meniscus or a reflection on the wall.
+    if (thickness(regionMask) < thinFraction * typicalRadius) continue;
+    overgrowth = overgrowth || large;
+    const std::vector<cv::Point> located = locateColonies(regionMask, box.tl(), *region, result.typicalArea);
+    result.centres.insert(result.centres.end(), located.begin(), located.end());
+    // Colonies packed tightly leave fewer peaks than colonies: the area tells how many
+    // typical colonies the region holds at least, except where glare adds light area.
+    const auto byArea = glareLabels.count(label) != 0 ? 0 : std::lround(region->area / result.typicalArea);
+    result.colonyCount += static_cast<int>(std::max<long>(static_cast<long>(located.size()), byArea));
     result.regions.push_back(*region);
     result.colonyPixels += region->area;
   }
   releaseBlobs(regions);
-  result.colonyCount = static_cast<int>(result.centres.size());
 
   const double usableArea = CV_PI * result.usableRadius * result.usableRadius;
   if (cv::countNonZero(glare & disc(result.usableRadius)) > glareShare * usableArea)
@@ -287,15 +285,6 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     stages->background = background;
     contrast.convertTo(stages->contrast, CV_8U, 4.0, 0.0);
     stages->mask = mask;
-    stages->colonies = bgr.clone();
-    for (const Blob& region : result.regions) {
-      cv::rectangle(stages->colonies, cv::Point(static_cast<int>(region.minX), static_cast<int>(region.minY)),
-                    cv::Point(static_cast<int>(region.maxX), static_cast<int>(region.maxY)), cv::Scalar(0, 0, 255));
-    }
-    for (const cv::Point& centre : result.centres) {
-      cv::line(stages->colonies, centre - cv::Point(6, 0), centre + cv::Point(6, 0), cv::Scalar(255, 50, 50));
-      cv::line(stages->colonies, centre - cv::Point(0, 6), centre + cv::Point(0, 6), cv::Scalar(255, 50, 50));
-    }
   }
   return result;
 }

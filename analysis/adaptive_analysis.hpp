@@ -13,13 +13,12 @@
 
 namespace corvale {
 
-// Every stage as an image the user can look at.
+// The stages as images the user can look at.
 struct AdaptiveStages {
   cv::Mat dish;        // the photograph with the dish circle and the part counted
   cv::Mat background;  // the agar's estimated lightness
   cv::Mat contrast;    // how much lighter than the agar each pixel is (scaled for viewing)
   cv::Mat mask;        // the pixels taken as colonies
-  cv::Mat colonies;    // boxes round the regions, a cross on every colony counted
 };
 
 struct AdaptiveCount {
@@ -32,7 +31,7 @@ struct AdaptiveCount {
   std::int64_t colonyPixels = 0;   // pixels of the regions counted
   int colonyCount = 0;             // colonies, touching ones counted one by one
   std::vector<Blob> regions;       // the regions counted
-  std::vector<cv::Point> centres;  // one per colony counted
+  std::vector<cv::Point> centres;  // the colonies that could be located (a tight clump holds more)
   std::vector<std::string> flags;  // reasons the count may not be reliable
 };
 

@@ -31,6 +31,16 @@ struct PhotographFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A stage image for the user to look at; the format follows the name's extension.
+void writeJpegOrPng(const std::filesystem::path& path, const cv::Mat& image) {
+  bool written = false;
+  try {
+    written = cv::imwrite(path.string(), image);
+  } catch (const cv::Exception&) {
+  }
+  if (!written) throw PhotographFailure(path.string() + ": cannot be written");
+}
+
 void writeImage(const ImageOutputs& outputs, const char* name, const cv::Mat& image) {
   if (!outputs.write) return;
   writeJpeg(outputs.folder / (outputs.prefix + name), image);
@@ -171,31 +181,27 @@ DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSet
     result.colonies = count.regions;
     result.flags = count.flags;
 
-    if (!debugFolder.empty()) {
-      const std::string stem = std::filesystem::path(imagePath).stem().string();
-      const std::pair<const char*, const cv::Mat*> images[] = {
-          {".1-dish.jpg", &stages.dish},         {".2-background.jpg", &stages.background},
-          {".3-contrast.jpg", &stages.contrast}, {".4-mask.png", &stages.mask},
-          {".5-colonies.jpg", &stages.colonies}};
-      for (const auto& [suffix, image] : images) {
-        const std::filesystem::path path = debugFolder / (stem + suffix);
-        if (!cv::imwrite(path.string(), *image)) throw PhotographFailure(path.string() + ": cannot be written");
-      }
-    }
-
     cv::Mat annotated = colour;  // the photograph was loaded here: drawing on it costs no copy
     if (outputs.write) writeImage(outputs, "threshold.jpg", stages.mask);
-    const auto cross = [&](const cv::Point& centre) {
+    for (const cv::Point& centre : count.centres) {
       cv::line(annotated, centre - cv::Point(6, 0), centre + cv::Point(6, 0), cv::Scalar(255, 50, 50));
       cv::line(annotated, centre - cv::Point(0, 6), centre + cv::Point(0, 6), cv::Scalar(255, 50, 50));
-    };
-    for (const cv::Point& centre : count.centres) cross(centre);
+    }
     writeImage(outputs, "centroid.jpg", annotated);
     for (const Blob& region : count.regions) {
       cv::rectangle(annotated, cv::Point(static_cast<int>(region.minX), static_cast<int>(region.minY)),
                     cv::Point(static_cast<int>(region.maxX), static_cast<int>(region.maxY)), cv::Scalar(0, 0, 255));
     }
     writeImage(outputs, "bb.jpg", annotated);
+
+    if (!debugFolder.empty()) {
+      const std::string stem = std::filesystem::path(imagePath).stem().string();
+      const std::pair<const char*, const cv::Mat*> images[] = {
+          {".1-dish.jpg", &stages.dish},         {".2-background.jpg", &stages.background},
+          {".3-contrast.jpg", &stages.contrast}, {".4-mask.png", &stages.mask},
+          {".5-colonies.jpg", &annotated}};
+      for (const auto& [suffix, image] : images) writeJpegOrPng(debugFolder / (stem + suffix), *image);
+    }
     result.annotatedImage = annotated;
   });
 }

@@ -1,6 +1,7 @@
 #include "app/corvale_dialog.hpp"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -69,6 +70,19 @@ void CCorvaleDlg::createControls() {
   file->addSeparator();
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   exit->setObjectName(objectNameFor(idFileExit));
+  // The counting method: the fixed threshold with the size range of the options, or the
+  // adaptive method, which finds its own threshold and colony size.
+  QMenu* method = menuBar_->addMenu(QStringLiteral("&Method"));
+  auto* methods = new QActionGroup(this);
+  QAction* fixed = method->addAction(QStringLiteral("&Fixed threshold"));
+  fixed->setObjectName(objectNameFor(idMethodFixed));
+  adaptiveAction_ = method->addAction(QStringLiteral("&Adaptive"));
+  adaptiveAction_->setObjectName(objectNameFor(idMethodAdaptive));
+  for (QAction* choice : {fixed, adaptiveAction_}) {
+    choice->setCheckable(true);
+    methods->addAction(choice);
+  }
+  fixed->setChecked(true);
   // Linux windows have no per-window system menu to extend: About lives under Help.
   QMenu* help = menuBar_->addMenu(QStringLiteral("&Help"));
   QAction* about = help->addAction(QStringLiteral("&About Corvale..."), this, &CCorvaleDlg::OnAbout);
@@ -211,7 +225,9 @@ void CCorvaleDlg::runDishAnalysis() {
                                          selected.front()->data(Qt::UserRole).toByteArray().toStdString());
   imagePath_ = QFile::decodeName(QByteArray::fromStdString(path));
 
-  DishAnalysis analysis = analyseDish(path, settings_, ImageOutputs{true, ".", ""});
+  const ImageOutputs outputs{true, ".", ""};
+  DishAnalysis analysis =
+      adaptiveMethod() ? analyseDishAdaptive(path, settings_, outputs) : analyseDish(path, settings_, outputs);
   loadedImage_ = analysis.annotatedImage;
   resultsText_ += QFile::decodeName(QByteArray::fromStdString(formatReport(analysis, "\r\n")));
   UpdateData(false);
@@ -240,6 +256,8 @@ void CCorvaleDlg::showImageWindow(const QString& title, const cv::Mat& image) {
   cv::moveWindow(name, room.left(), room.top());
   cv::imshow(name, shown);
 }
+
+bool CCorvaleDlg::adaptiveMethod() const { return adaptiveAction_->isChecked(); }
 
 void CCorvaleDlg::OnAbout() {
   CAboutDlg about(this);

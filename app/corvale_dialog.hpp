@@ -34,6 +34,8 @@ class CCorvaleDlg : public QDialog {
   static constexpr int idFileNew = 32774;
   static constexpr int idFileExit = 32773;
   static constexpr int idAbout = 16;
+  static constexpr int idMethodFixed = 32780;
+  static constexpr int idMethodAdaptive = 32781;
 
   explicit CCorvaleDlg(QWidget* parent = nullptr);
   ~CCorvaleDlg() override;
@@ -45,6 +47,8 @@ class CCorvaleDlg : public QDialog {
   bool UpdateData(bool saveAndValidate = true);
 
   const AnalysisSettings& settings() const { return settings_; }
+  // The adaptive counting method instead of the fixed threshold (Method menu).
+  bool adaptiveMethod() const;
   const QString& folderPath() const { return folderPath_; }
   const QString& imagePath() const { return imagePath_; }
   const QString& resultsText() const { return resultsText_; }
@@ -79,6 +83,7 @@ class CCorvaleDlg : public QDialog {
   AnalysisSettings settings_;
 
   QMenuBar* menuBar_ = nullptr;
+  QAction* adaptiveAction_ = nullptr;
   QLineEdit* pathBox_ = nullptr;
   QPushButton* browseButton_ = nullptr;
   QPlainTextEdit* resultsBox_ = nullptr;

@@ -1,7 +1,8 @@
 // The analysis of whole photographs, next to the image input and output it cannot avoid.
 //   build/bin/analysis_bench
 // io/12MP decodes one 12-megapixel JPEG and encodes and writes three; analysis/12MP is the
-// whole analysis of that photograph with its three images written. batch/jobs:N analyses a
+// whole analysis of that photograph with its three images written, adaptive/12MP the same
+// with the adaptive method. batch/jobs:N analyses a
 // folder of 20 photographs with N workers.
 
 #include <benchmark/benchmark.h>
@@ -55,6 +56,18 @@ void analysis(benchmark::State& state) {
   }
 }
 
+// The adaptive method on the same photograph, images written as well.
+void adaptive(benchmark::State& state) {
+  cv::setNumThreads(1);
+  const ImageOutputs outputs{true, bench::benchFolder("corvale-bench-out"), ""};
+  photographPath();
+  for (auto _ : state) {
+    const DishAnalysis result = analyseDishAdaptive(photographPath(), AnalysisSettings{}, outputs);
+    if (!result.ok()) state.SkipWithError(result.error->c_str());
+    state.counters["colonies"] = result.statistics ? result.statistics->colonyCount : 0;
+  }
+}
+
 void batch(benchmark::State& state) {
   cv::setNumThreads(1);
   const auto folder = bench::benchFolder("corvale-bench-batch");
@@ -75,6 +88,7 @@ void batch(benchmark::State& state) {
 
 BENCHMARK(io)->Name("io/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK(analysis)->Name("analysis/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(adaptive)->Name("adaptive/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK(batch)->Name("batch")->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
 
 }  // namespace

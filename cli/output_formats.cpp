@@ -74,7 +74,7 @@ std::string csvField(std::string_view raw) {
 
 std::string summaryCsvHeader() {
   return "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,"
-         "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error\n";
+         "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error,flags\n";
 }
 
 std::string summaryCsvRow(const DishAnalysis& analysis) {
@@ -96,6 +96,9 @@ std::string summaryCsvRow(const DishAnalysis& analysis) {
     row.append(",,,,");
   }
   add(csvField(analysis.error.value_or("")));
+  std::string flags;
+  for (const std::string& flag : analysis.flags) flags.append(flags.empty() ? "" : "; ").append(flag);
+  add(csvField(flags));
   row.push_back('\n');
   return row;
 }
@@ -128,6 +131,7 @@ nlohmann::json toJson(const DishAnalysis& analysis) {
   if (const auto& b = analysis.dishBounds) {
     object["dishBounds"] = {{"left", b->left}, {"right", b->right}, {"top", b->top}, {"bottom", b->bottom}};
   }
+  if (!analysis.flags.empty()) object["flags"] = analysis.flags;
   if (analysis.error) object["error"] = *analysis.error;
   return object;
 }

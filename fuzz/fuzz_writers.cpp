@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   corvale::DishAnalysis analysis;
   analysis.imagePath = input.ConsumeRandomLengthString(64);
   if (input.ConsumeBool()) analysis.error = input.ConsumeRandomLengthString(64);
+  if (input.ConsumeBool()) analysis.flags.push_back(input.ConsumeRandomLengthString(32));
   if (input.ConsumeBool()) analysis.backgroundLevel = input.ConsumeIntegral<std::int32_t>();
   if (input.ConsumeBool())
     analysis.dishBounds = corvale::DishBounds{input.ConsumeIntegral<std::int32_t>(), input.ConsumeIntegral<std::int32_t>(),
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string summary = corvale::summaryCsvHeader() + corvale::summaryCsvRow(analysis);
   require(corvale::validUtf8(summary) == summary);
-  require(fieldsPerLine(summary) == std::vector<std::size_t>{12, 12});
+  require(fieldsPerLine(summary) == std::vector<std::size_t>{13, 13});
 
   const std::string rows = corvale::coloniesCsvRows(analysis);
   require(corvale::validUtf8(rows) == rows);

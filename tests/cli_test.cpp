@@ -147,7 +147,7 @@ TEST_F(CommandLine, CsvSummaryAndColoniesFile) {
   std::getline(lines, row);
   EXPECT_EQ(header,
             "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,backgroundLevel,"
-            "dishLeft,dishRight,dishTop,dishBottom,error");
+            "dishLeft,dishRight,dishTop,dishBottom,error,flags");
   EXPECT_EQ(row.substr(0, 14), "plates/p1.JPG,");
   EXPECT_NE(row.find(",2,30,50,349,50,349,"), std::string::npos) << row;
   EXPECT_EQ(readFile(folder.path() / "colonies.csv"),
@@ -160,7 +160,7 @@ TEST_F(CommandLine, FailedPhotographsAreReportedAndTheOthersStillAnalysed) {
   std::ofstream(folder.path() / "plates" / "broken.jpg") << "not a photograph";
   const CliRun run = runCli(folder, "--no-images --format csv plates");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("plates/broken.jpg,,,,,,,,,,,the file is not a JPEG or PNG image"), std::string::npos)
+  EXPECT_NE(run.out.find("plates/broken.jpg,,,,,,,,,,,the file is not a JPEG or PNG image,"), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("plates/p3.JPG,"), std::string::npos);
   EXPECT_NE(run.err.find("plates/broken.jpg: the file is not a JPEG or PNG image"), std::string::npos);
@@ -169,6 +169,18 @@ TEST_F(CommandLine, FailedPhotographsAreReportedAndTheOthersStillAnalysed) {
   EXPECT_EQ(text.status, 1);
   EXPECT_NE(text.out.find("\nError: plates/broken.jpg: the file is not a JPEG or PNG image\n"), std::string::npos);
   EXPECT_NE(text.out.find("\nError: missing.jpg: no such file\n"), std::string::npos);
+}
+
+TEST_F(CommandLine, TheAdaptiveMethodReportsFlagsAndWritesItsStages) {
+  std::filesystem::create_directory(folder.path() / "stages");
+  const CliRun run = runCli(folder, "--method adaptive --no-images --debug-images stages --format json plates/p1.JPG");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json results = nlohmann::json::parse(run.out);
+  EXPECT_TRUE(results[0].contains("colonyCount"));
+  EXPECT_EQ(results[0]["flags"][0], "no dish rim found: the whole frame was taken as the dish");
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.png"));
+  EXPECT_EQ(runCli(folder, "--method magic plates").status, 2);
+  EXPECT_EQ(runCli(folder, "--method adaptive --debug-images nowhere plates").status, 2);
 }
 
 TEST_F(CommandLine, UsageErrorsAndHelp) {

@@ -222,6 +222,22 @@ class DialogTest : public QObject {
     QVERIFY(dialog.resultsText().contains("two.jpg"));
   }
 
+  void theMethodMenuSwitchesToTheAdaptiveCount() {
+    corvale::testing::TemporaryFolder folder;
+    writePlate((folder.path() / "one.jpg").string());
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    QVERIFY(!dialog.adaptiveMethod());
+    control<QAction>(dialog, CCorvaleDlg::idMethodAdaptive)->trigger();
+    QVERIFY(dialog.adaptiveMethod());
+    QVERIFY(!control<QAction>(dialog, CCorvaleDlg::idMethodFixed)->isChecked());
+    dialog.fileList()->setCurrentRow(0);
+    // The square test plate has no round rim: the adaptive method says so.
+    QVERIFY2(dialog.resultsText().contains("Number of Colonies: "), qPrintable(dialog.resultsText()));
+    QVERIFY(dialog.resultsText().contains("Warning: no dish rim found"));
+  }
+
   void aPhotographThatFailsReportsItInTheResults() {
     corvale::testing::TemporaryFolder folder;
     std::ofstream(folder.path() / "broken.jpg") << "not a photograph";

@@ -1,0 +1,166 @@
+// The adaptive method on plates drawn here with a known number of colonies: different
+// agars and benches, uneven light, touching pairs, dust and glare.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/adaptive_analysis.hpp"
+#include "analysis/dish_analysis.hpp"
+#include "temporary_folder.hpp"
+
+namespace corvale {
+namespace {
+
+struct PlateRecipe {
+  const char* name;
+  cv::Scalar bench;
+  cv::Scalar agar;
+  cv::Scalar colony;
+  int singles;
+  int touchingPairs;
+  int dust;
+  double lightSlope;  // lightness change across the dish, in grey levels
+  bool glare;
+};
+
+struct DrawnPlate {
+  cv::Mat photograph;
+  int colonies = 0;
+};
+
+// A 1200 x 1200 photograph: the bench, a dish of radius 520 with a light wall, the agar
+// lit unevenly from one side, colonies of radius 9 to 12 (some in touching pairs) that
+// never overlap each other or the wall, specks of dust, an optional glare patch, blur and noise.
+DrawnPlate drawPlate(const PlateRecipe& recipe, std::uint64_t seed) {
+  const cv::Point centre(600, 600);
+  cv::Mat photo(1200, 1200, CV_8UC3, recipe.bench);
+  cv::circle(photo, centre, 540, cv::Scalar(215, 215, 215), cv::FILLED);  // the wall
+  cv::circle(photo, centre, 520, recipe.agar, cv::FILLED);
+  cv::RNG rng(seed);
+  std::vector<cv::Vec3f> placed;  // x, y, radius
+  const auto fits = [&](cv::Point2f at, float radius) {
+    if (cv::norm(at - cv::Point2f(centre)) > 430.0f) return false;
+    if (recipe.glare && cv::norm(at - cv::Point2f(600, 860)) < 130.0f) return false;
+    for (const cv::Vec3f& other : placed)
+      if (cv::norm(at - cv::Point2f(other[0], other[1])) < radius + other[2] + 6.0f) return false;
+    return true;
+  };
+  DrawnPlate plate;
+  const auto drawColony = [&](cv::Point2f at, float radius) {
+    cv::circle(photo, cv::Point(at), static_cast<int>(radius), recipe.colony, cv::FILLED, cv::LINE_AA);
+    placed.push_back({at.x, at.y, radius});
+    ++plate.colonies;
+  };
+  for (int i = 0; i < recipe.singles; ++i) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      const cv::Point2f at(rng.uniform(150.0f, 1050.0f), rng.uniform(150.0f, 1050.0f));
+      const float radius = rng.uniform(9.0f, 12.0f);
+      if (!fits(at, radius)) continue;
+      drawColony(at, radius);
+      break;
+    }
+  }
+  for (int i = 0; i < recipe.touchingPairs; ++i) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      const cv::Point2f at(rng.uniform(150.0f, 1050.0f), rng.uniform(150.0f, 1050.0f));
+      const float angle = rng.uniform(0.0f, static_cast<float>(CV_2PI));
+      const cv::Point2f partner = at + 19.0f * cv::Point2f(std::cos(angle), std::sin(angle));
+      if (!fits(at, 10.0f) || !fits(partner, 10.0f + 12.0f)) continue;
+      drawColony(at, 10.5f);
+      drawColony(partner, 10.5f);
+      break;
+    }
+  }
+  for (int i = 0; i < recipe.dust; ++i) {
+    const cv::Point at(rng.uniform(200, 1000), rng.uniform(200, 1000));
+    cv::circle(photo, at, 1, cv::Scalar::all(235), cv::FILLED);
+  }
+  if (recipe.glare) cv::ellipse(photo, cv::Point(600, 860), cv::Size(90, 40), 0, 0, 360, cv::Scalar::all(255), cv::FILLED);
+
+  cv::GaussianBlur(photo, photo, cv::Size(), 1.2);
+  // Uneven light: brighter towards the right.
+  cv::Mat light(photo.size(), CV_32F);
+  for (int x = 0; x < light.cols; ++x) light.col(x).setTo(recipe.lightSlope * (x - 600.0) / 1200.0);
+  cv::Mat shaded;
+  photo.convertTo(shaded, CV_32FC3);
+  std::vector<cv::Mat> channels;
+  cv::split(shaded, channels);
+  for (cv::Mat& channel : channels) channel += light;
+  cv::merge(channels, shaded);
+  cv::Mat noise(photo.size(), CV_32FC3);
+  rng.fill(noise, cv::RNG::NORMAL, 0.0, 2.5);
+  shaded += noise;
+  shaded.convertTo(plate.photograph, CV_8UC3);
+  return plate;
+}
+
+const PlateRecipe recipes[] = {
+    {"blood agar on a dark bench", {40, 40, 40}, {30, 30, 150}, {200, 215, 225}, 120, 20, 40, 30.0, false},
+    {"chocolate agar, sparse", {60, 55, 50}, {40, 60, 95}, {185, 200, 210}, 12, 2, 20, 20.0, false},
+    {"clear agar on black, dense", {15, 15, 15}, {120, 130, 135}, {225, 230, 235}, 230, 40, 60, 25.0, false},
+    {"blood agar on a white bench, glare", {235, 235, 235}, {35, 35, 160}, {200, 215, 225}, 100, 15, 30, 30.0, true},
+    {"grey transilluminated plate", {10, 10, 10}, {90, 90, 90}, {200, 200, 200}, 150, 25, 40, 20.0, false},
+};
+
+TEST(AdaptiveMethod, CountsSyntheticPlatesWithinFivePercent) {
+  for (const PlateRecipe& recipe : recipes) {
+    const DrawnPlate plate = drawPlate(recipe, 17);
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    const double error = std::abs(count.colonyCount - plate.colonies) / static_cast<double>(plate.colonies);
+    EXPECT_LE(error, 0.05) << recipe.name << ": counted " << count.colonyCount << " of " << plate.colonies;
+    std::printf("%-36s drawn %3d counted %3d\n", recipe.name, plate.colonies, count.colonyCount);
+    EXPECT_TRUE(count.dish.found) << recipe.name;
+    EXPECT_NEAR(count.dish.centre.x, 600.0, 15.0) << recipe.name;
+    const bool flaggedGlare = !count.flags.empty() && count.flags.front().rfind("glare", 0) == 0;
+    EXPECT_EQ(flaggedGlare, recipe.glare) << recipe.name;
+  }
+}
+
+TEST(AdaptiveMethod, DustAloneCountsAtMostOneAndAFrameWithoutDishIsFlagged) {
+  PlateRecipe empty = recipes[0];
+  empty.singles = empty.touchingPairs = 0;
+  // Forty specks of dust: where two fall together they can reach the smallest size a
+  // colony may have, but no more than that.
+  const AdaptiveCount none = countColoniesAdaptive(drawPlate(empty, 3).photograph);
+  EXPECT_LE(none.colonyCount, 1);
+
+  const cv::Mat uniform(600, 800, CV_8UC3, cv::Scalar(40, 60, 150));
+  const AdaptiveCount frame = countColoniesAdaptive(uniform);
+  EXPECT_FALSE(frame.dish.found);
+  EXPECT_EQ(frame.colonyCount, 0);
+  ASSERT_FALSE(frame.flags.empty());
+  EXPECT_EQ(frame.flags.front().rfind("no dish rim found", 0), 0u);
+}
+
+TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
+  testing::TemporaryFolder folder;
+  const DrawnPlate plate = drawPlate(recipes[0], 5);
+  const std::string path = (folder.path() / "plate.png").string();
+  ASSERT_TRUE(cv::imwrite(path, plate.photograph));
+  std::filesystem::create_directory(folder.path() / "debug");
+  const DishAnalysis result = analyseDishAdaptive(path, AnalysisSettings{}, ImageOutputs{true, folder.path(), ""}, {},
+                                                  folder.path() / "debug");
+  ASSERT_TRUE(result.ok()) << *result.error;
+  const ColonyStatistics& s = *result.statistics;
+  EXPECT_NEAR(s.colonyCount, plate.colonies, 0.05 * plate.colonies);
+  EXPECT_GT(s.percentage, 0.0);
+  EXPECT_LT(s.percentage, 20.0);
+  // 100 mm over the dish's 1040-pixel diameter: a colony of radius 10.5 covers about 3.2 mm^2.
+  EXPECT_NEAR(s.medianColonyAreaMm2, 3.2, 1.2);
+  EXPECT_NEAR(s.estimatedYeasts, plate.colonies, 0.1 * plate.colonies);
+  for (const char* stage : {"plate.1-dish.jpg", "plate.2-background.jpg", "plate.3-contrast.jpg", "plate.4-mask.png",
+                            "plate.5-colonies.jpg"})
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / "debug" / stage)) << stage;
+  for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / image)) << image;
+  EXPECT_NE(formatReport(result, "\n").find("Number of Colonies: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
