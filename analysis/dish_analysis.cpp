@@ -64,15 +64,20 @@ cv::Mat colourCopy(const cv::Mat& photograph) {
 
 // `drawOnPhotograph`: the caller no longer needs the photograph as it was, so a
 // colour photograph takes the annotations itself instead of a copy.
-void analyse(DishAnalysis& result, const cv::Mat& photograph, bool drawOnPhotograph, const AnalysisSettings& settings,
-             const ImageOutputs& outputs, AnalysisBuffers& buffers) {
+// Only 8-bit photographs of at least 20 x 20 pixels can be analysed.
+void requireAnalysable(const cv::Mat& photograph) {
   if (photograph.depth() != CV_8U) {
     throw PhotographFailure("the image has " + std::to_string(photograph.elemSize1() * 8) +
                             " bits per channel; only 8-bit photographs can be analysed");
   }
-  result.backgroundLevel = measureBackgroundLevel(photograph);
-  if (!result.backgroundLevel)
+  if (photograph.rows < minimumPhotographSide || photograph.cols < minimumPhotographSide)
     throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
+}
+
+void analyse(DishAnalysis& result, const cv::Mat& photograph, bool drawOnPhotograph, const AnalysisSettings& settings,
+             const ImageOutputs& outputs, AnalysisBuffers& buffers) {
+  requireAnalysable(photograph);
+  result.backgroundLevel = measureBackgroundLevel(photograph);
   result.dishBounds = findDishBounds(photograph, *result.backgroundLevel);
   if (!result.dishBounds) throw PhotographFailure("no dish found: no edge stands out from the background");
   const DishBounds& bounds = *result.dishBounds;
@@ -151,12 +156,7 @@ DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSet
                                  const std::filesystem::path& debugFolder) {
   return runGuarded(imagePath, [&](DishAnalysis& result) {
     const cv::Mat photograph = loadPhotograph(imagePath, limits);
-    if (photograph.depth() != CV_8U) {
-      throw PhotographFailure("the image has " + std::to_string(photograph.elemSize1() * 8) +
-                              " bits per channel; only 8-bit photographs can be analysed");
-    }
-    if (photograph.rows < minimumPhotographSide || photograph.cols < minimumPhotographSide)
-      throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
+    requireAnalysable(photograph);
     cv::Mat colour = photograph.channels() == 3 ? photograph : colourCopy(photograph);
 
     AdaptiveStages stages;
@@ -183,15 +183,9 @@ DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSet
 
     cv::Mat annotated = colour;  // the photograph was loaded here: drawing on it costs no copy
     if (outputs.write) writeImage(outputs, "threshold.jpg", stages.mask);
-    for (const cv::Point& centre : count.centres) {
-      cv::line(annotated, centre - cv::Point(6, 0), centre + cv::Point(6, 0), cv::Scalar(255, 50, 50));
-      cv::line(annotated, centre - cv::Point(0, 6), centre + cv::Point(0, 6), cv::Scalar(255, 50, 50));
-    }
+    for (const cv::Point& centre : count.centres) drawCross(annotated, centre);
     writeImage(outputs, "centroid.jpg", annotated);
-    for (const Blob& region : count.regions) {
-      cv::rectangle(annotated, cv::Point(static_cast<int>(region.minX), static_cast<int>(region.minY)),
-                    cv::Point(static_cast<int>(region.maxX), static_cast<int>(region.maxY)), cv::Scalar(0, 0, 255));
-    }
+    for (const Blob& region : count.regions) drawBoundingBox(annotated, region);
     writeImage(outputs, "bb.jpg", annotated);
 
     if (!debugFolder.empty()) {

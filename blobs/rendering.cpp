@@ -28,12 +28,6 @@ void drawLabel(const Blob& blob, cv::Mat& image) {
               cv::FONT_HERSHEY_PLAIN, 1.0, labelColour, thickness, cv::LINE_8);
 }
 
-void drawBoundingBox(const Blob& blob, cv::Mat& image) {
-  cv::rectangle(image, cv::Point(static_cast<int>(blob.minX), static_cast<int>(blob.minY)),
-                cv::Point(static_cast<int>(blob.maxX), static_cast<int>(blob.maxY)), boxColour,
-                thickness, cv::LINE_8, shift);
-}
-
 void drawAngle(Blob& blob, const LabelImage& labelImage, cv::Mat& image) {
   computeCentralMoments(blob, labelImage);
   const double theta = blobAngle(blob);
@@ -45,14 +39,18 @@ void drawAngle(Blob& blob, const LabelImage& labelImage, cv::Mat& image) {
            cv::LINE_8, shift);
 }
 
-void drawCentroid(const Blob& blob, cv::Mat& image) {
-  const int cx = trunc(blob.centroidX);
-  const int cy = trunc(blob.centroidY);
-  cv::line(image, {cx - 6, cy}, {cx + 6, cy}, crossColour, thickness, cv::LINE_8, shift);
-  cv::line(image, {cx, cy - 6}, {cx, cy + 6}, crossColour, thickness, cv::LINE_8, shift);
+}  // namespace
+
+void drawCross(cv::Mat& image, cv::Point centre) {
+  cv::line(image, {centre.x - 6, centre.y}, {centre.x + 6, centre.y}, crossColour, thickness, cv::LINE_8, shift);
+  cv::line(image, {centre.x, centre.y - 6}, {centre.x, centre.y + 6}, crossColour, thickness, cv::LINE_8, shift);
 }
 
-}  // namespace
+void drawBoundingBox(cv::Mat& image, const Blob& blob) {
+  cv::rectangle(image, cv::Point(static_cast<int>(blob.minX), static_cast<int>(blob.minY)),
+                cv::Point(static_cast<int>(blob.maxX), static_cast<int>(blob.maxY)), boxColour,
+                thickness, cv::LINE_8, shift);
+}
 
 void renderBlobs(const LabelImage& labelImage, RenderMode mode, BlobTable blobs,
                  cv::Mat& outputImage) {
@@ -67,9 +65,9 @@ void renderBlobs(const LabelImage& labelImage, RenderMode mode, BlobTable blobs,
   if (mode == 0) return;
   for (auto& [label, blob] : blobs) {
     if (mode & renderLabel) drawLabel(*blob, outputImage);
-    if (mode & renderBoundingBox) drawBoundingBox(*blob, outputImage);
+    if (mode & renderBoundingBox) drawBoundingBox(outputImage, *blob);
     if (mode & renderAngle) drawAngle(*blob, labelImage, outputImage);
-    if (mode & renderCentroid) drawCentroid(*blob, outputImage);
+    if (mode & renderCentroid) drawCross(outputImage, {trunc(blob->centroidX), trunc(blob->centroidY)});
   }
 }
 

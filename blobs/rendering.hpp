@@ -25,4 +25,10 @@ inline constexpr RenderMode renderAngle = 0x0008;        // a line along the mai
 void renderBlobs(const LabelImage& labelImage, RenderMode mode, BlobTable blobs,
                  cv::Mat& outputImage);
 
+// The centroid cross that renderBlobs draws: 13 pixels each way, centred on `centre`.
+void drawCross(cv::Mat& image, cv::Point centre);
+
+// The bounding-box outline that renderBlobs draws, both corners inclusive.
+void drawBoundingBox(cv::Mat& image, const Blob& blob);
+
 }  // namespace corvale
