@@ -1,6 +1,7 @@
 #include "analysis/dish_circle.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -25,9 +26,17 @@ DishCircle findDishCircle(const cv::Mat& bgr) {
   dish.centre = cv::Point2d(bgr.cols / 2.0, bgr.rows / 2.0);
   dish.radius = std::min(bgr.cols, bgr.rows) / 2.0;
   if (!circles.empty()) {
+    // A dish shows several concentric circles: the agar's edge, the meniscus and the
+    // wall. The outermost of those that stand out nearly as strongly as the best is
+    // the dish itself; where the agar ends inside it is found later.
     const cv::Vec4f& best = circles.front();
-    dish.centre = cv::Point2d(best[0] / scale, best[1] / scale);
-    dish.radius = best[2] / scale;
+    cv::Vec4f outer = best;
+    for (const cv::Vec4f& circle : circles) {
+      const bool concentric = std::hypot(circle[0] - best[0], circle[1] - best[1]) < 0.1 * best[2];
+      if (concentric && circle[3] >= 0.5f * best[3] && circle[2] > outer[2]) outer = circle;
+    }
+    dish.centre = cv::Point2d(outer[0] / scale, outer[1] / scale);
+    dish.radius = outer[2] / scale;
     dish.found = true;
   }
   return dish;
