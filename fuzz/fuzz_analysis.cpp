@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive_analysis.hpp"
 #include "analysis/dish_analysis.hpp"
 #include "analysis/report.hpp"
 #include "blobs/labeling.hpp"
@@ -60,6 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(cv::norm(before, photograph, cv::NORM_INF) == 0.0);  // the input is never drawn on
   require(corvale::formatReport(first, "\n") == corvale::formatReport(second, "\n"));
   require(sameColonies(first.colonies, second.colonies));
+  // The adaptive method on the same picture, in colour.
+  if (channels == 3) {
+    const corvale::AdaptiveCount adaptive = corvale::countColoniesAdaptive(photograph);
+    require(adaptive.colonyCount >= 0 && adaptive.colonyPixels >= 0);
+    for (const cv::Point& centre : adaptive.centres)
+      require(centre.x >= 0 && centre.y >= 0 && centre.x < width && centre.y < height);
+  }
+
   if (!first.ok()) return 0;
 
   const corvale::ColonyStatistics& s = *first.statistics;
