@@ -221,7 +221,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   const double agarEdge = agarRadius(mask, result.dish, innerFraction * result.dish.radius, result.dish.radius);
   const bool wallRing = agarEdge < result.dish.radius;
-  result.usableRadius = agarEdge - edgeMargin * result.dish.radius;
+  result.usableRadius = std::max(0.0, agarEdge - edgeMargin * result.dish.radius);
   mask &= disc(result.usableRadius);
 
   LabelImage labels(mask.size(), CV_32SC1);
@@ -236,7 +236,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // measured either). Without such a ring, colonies simply grow up to the wall.
   if (wallRing) {
     cv::Mat ring(labels.size(), CV_8UC1, cv::Scalar(0));
-    cv::circle(ring, cv::Point(result.dish.centre), static_cast<int>(result.usableRadius) - 2, cv::Scalar(255), 3);
+    cv::circle(ring, cv::Point(result.dish.centre), std::max(0, static_cast<int>(result.usableRadius) - 2), cv::Scalar(255), 3);
     for (const std::uint32_t label : labelsWhere(labels, ring)) eraseBlob(regions, regions.find(label));
   }
   // Nothing below half a percent of the dish's diameter is resolved as a colony.

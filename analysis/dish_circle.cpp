@@ -9,7 +9,7 @@
 namespace corvale {
 
 DishCircle findDishCircle(const cv::Mat& bgr) {
-  const double scale = 512.0 / std::max(bgr.cols, bgr.rows);
+  const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
   cv::Mat small, grey;
   cv::resize(bgr, small, cv::Size(), scale, scale, cv::INTER_AREA);
   cv::cvtColor(small, grey, cv::COLOR_BGR2GRAY);

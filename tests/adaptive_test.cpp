@@ -138,6 +138,23 @@ TEST(AdaptiveMethod, DustAloneCountsAtMostOneAndAFrameWithoutDishIsFlagged) {
   EXPECT_EQ(frame.flags.front().rfind("no dish rim found", 0), 0u);
 }
 
+// Found by fuzzing: on a picture only a few pixels across the wall ring had a negative
+// radius and the drawing library threw.
+TEST(AdaptiveMethod, TinyPicturesCountWithoutFailing) {
+  cv::RNG rng(9);
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(24, 56), cv::Size(19, 19)}) {
+    cv::Mat picture(size, CV_8UC3);
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat ring = picture.clone();
+    ring.setTo(cv::Scalar::all(255));
+    for (const cv::Mat& image : {picture, ring}) {
+      AdaptiveCount count;
+      EXPECT_NO_THROW(count = countColoniesAdaptive(image)) << size;
+      EXPECT_GE(count.colonyCount, 0);
+    }
+  }
+}
+
 TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   testing::TemporaryFolder folder;
   const DrawnPlate plate = drawPlate(recipes[0], 5);
