@@ -62,8 +62,6 @@ cv::Mat colourCopy(const cv::Mat& photograph) {
   return colour;
 }
 
-// `drawOnPhotograph`: the caller no longer needs the photograph as it was, so a
-// colour photograph takes the annotations itself instead of a copy.
 // Only 8-bit photographs of at least 20 x 20 pixels can be analysed.
 void requireAnalysable(const cv::Mat& photograph) {
   if (photograph.depth() != CV_8U) {
@@ -74,6 +72,8 @@ void requireAnalysable(const cv::Mat& photograph) {
     throw PhotographFailure("the photograph is smaller than 20 x 20 pixels");
 }
 
+// The fixed-threshold analysis. `drawOnPhotograph`: the caller no longer needs the
+// photograph as it was, so a colour photograph takes the annotations itself.
 void analyse(DishAnalysis& result, const cv::Mat& photograph, bool drawOnPhotograph, const AnalysisSettings& settings,
              const ImageOutputs& outputs, AnalysisBuffers& buffers) {
   requireAnalysable(photograph);
@@ -172,7 +172,7 @@ DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSet
     const double mm2PerPixel = std::pow(settings.dishDiameterMm / (2.0 * radius), 2.0);
     ColonyStatistics statistics;
     statistics.colonyCount = count.colonyCount;
-    statistics.percentage = 100.0 * static_cast<double>(count.colonyPixels) / usableArea;
+    statistics.percentage = usableArea > 0.0 ? 100.0 * static_cast<double>(count.colonyPixels) / usableArea : 0.0;
     statistics.colonyAreaMm2 = static_cast<double>(count.colonyPixels) * mm2PerPixel;
     statistics.medianColonyAreaMm2 = count.typicalArea * mm2PerPixel;
     statistics.estimatedYeasts =
