@@ -16,10 +16,6 @@ namespace {
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string systemError(const std::filesystem::path& path, const char* what) {
-  return path.string() + ": " + what + ": " + std::strerror(errno);
-}
-
 }  // namespace
 
 std::string joinImagePath(std::string_view folder, std::string_view name) {
@@ -114,30 +110,26 @@ cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) 
 
 void writeJpeg(const std::filesystem::path& path, const cv::Mat& image) {
   std::vector<std::uint8_t> bytes;
+  bool encoded = false;
   try {
-    if (!cv::imencode(".jpg", image, bytes)) throw std::runtime_error("");
-  } catch (const std::exception&) {
-    throw std::runtime_error(path.string() + ": the image cannot be encoded as JPEG");
+    encoded = cv::imencode(".jpg", image, bytes);
+  } catch (const cv::Exception&) {
   }
+  if (!encoded) throw std::runtime_error(path.string() + ": the image cannot be encoded as JPEG");
 
   std::filesystem::path temporary = path;
   temporary += ".partial";
+  const auto fail = [&](int error) {
+    std::remove(temporary.c_str());
+    throw std::runtime_error(path.string() + ": cannot be written: " + std::strerror(error));
+  };
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) throw std::runtime_error(systemError(path, "cannot be written"));
+  if (file == nullptr) fail(errno);
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int savedErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    errno = written ? errno : savedErrno;
-    const std::string message = systemError(path, "cannot be written");
-    std::remove(temporary.c_str());
-    throw std::runtime_error(message);
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string message = systemError(path, "cannot be written");
-    std::remove(temporary.c_str());
-    throw std::runtime_error(message);
-  }
+  const int writeError = errno;
+  if (std::fclose(file) != 0) fail(errno);
+  if (!written) fail(writeError);
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);
 }
 
 }  // namespace corvale

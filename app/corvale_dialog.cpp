@@ -178,12 +178,14 @@ void CCorvaleDlg::OnOptionChanged() {
   UpdateData(true);
 }
 
-void CCorvaleDlg::OnFileNew() {
+void CCorvaleDlg::clearFolder() {
   folderPath_.clear();
-  {
-    const QSignalBlocker quiet(fileList_);
-    fileList_->clear();
-  }
+  const QSignalBlocker quiet(fileList_);  // emptying the list selects nothing
+  fileList_->clear();
+}
+
+void CCorvaleDlg::OnFileNew() {
+  clearFolder();
   UpdateData(false);
 }
 
@@ -193,11 +195,7 @@ QString CCorvaleDlg::chooseFolder() {
 }
 
 void CCorvaleDlg::OnBrowseFolder() {
-  folderPath_.clear();
-  {
-    const QSignalBlocker quiet(fileList_);
-    fileList_->clear();
-  }
+  clearFolder();
   folderPath_ = chooseFolder();
   if (!folderPath_.isEmpty()) {
     std::vector<std::string> names;

@@ -71,6 +71,8 @@ class CCorvaleDlg : public QDialog {
 
  private:
   void DoDataExchange(bool saveAndValidate, bool& ok);
+  // Empties the folder path and the list, without a selection notification.
+  void clearFolder();
   void createControls();
   QLineEdit* addEdit(int id, QRect geometry);
 
