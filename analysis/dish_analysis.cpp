@@ -7,10 +7,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "analysis/adaptive_analysis.hpp"
-#include "analysis/dish_filter.hpp"
-#include "analysis/image_files.hpp"
-#include "analysis/report.hpp"
+#include "analysis/adaptive/adaptive_analysis.hpp"
+#include "analysis/fixed/dish_filter.hpp"
+#include "analysis/io/image_files.hpp"
+#include "analysis/report/text_report.hpp"
 #include "blobs/area_filter.hpp"
 #include "blobs/rendering.hpp"
 
@@ -171,21 +171,20 @@ DishAnalysis analyseDishAdaptive(const std::string& imagePath, const AnalysisSet
     const double usableArea = CV_PI * count.usableRadius * count.usableRadius;
     const double mm2PerPixel = std::pow(settings.dishDiameterMm / (2.0 * radius), 2.0);
     ColonyStatistics statistics;
-    statistics.colonyCount = count.colonyCount;
+    statistics.colonyCount = static_cast<std::int32_t>(count.colonies.size());
     statistics.percentage = usableArea > 0.0 ? 100.0 * static_cast<double>(count.colonyPixels) / usableArea : 0.0;
     statistics.colonyAreaMm2 = static_cast<double>(count.colonyPixels) * mm2PerPixel;
     statistics.medianColonyAreaMm2 = count.typicalArea * mm2PerPixel;
     statistics.estimatedYeasts =
         count.typicalArea > 0.0 ? static_cast<std::int32_t>(std::lround(count.colonyPixels / count.typicalArea)) : 0;
     result.statistics = statistics;
-    result.colonies = count.regions;
     result.flags = count.flags;
 
     cv::Mat annotated = colour;  // the photograph was loaded here: drawing on it costs no copy
     if (outputs.write) writeImage(outputs, "threshold.jpg", stages.mask);
-    for (const cv::Point& centre : count.centres) drawCross(annotated, centre);
+    for (const Colony& colony : count.colonies) drawCross(annotated, cv::Point(colony.centre));
     writeImage(outputs, "centroid.jpg", annotated);
-    for (const Blob& region : count.regions) drawBoundingBox(annotated, region);
+    for (const Colony& colony : count.colonies) cv::rectangle(annotated, colony.box, cv::Scalar(0, 0, 255));
     writeImage(outputs, "bb.jpg", annotated);
 
     if (!debugFolder.empty()) {

@@ -9,9 +9,9 @@
 
 #include <opencv2/core.hpp>
 
-#include "analysis/colony_statistics.hpp"
-#include "analysis/dish_bounds.hpp"
-#include "analysis/image_files.hpp"
+#include "analysis/fixed/colony_statistics.hpp"
+#include "analysis/fixed/dish_bounds.hpp"
+#include "analysis/io/image_files.hpp"
 #include "analysis/settings.hpp"
 #include "blobs/blob.hpp"
 #include "blobs/labeling.hpp"

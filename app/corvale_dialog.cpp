@@ -21,7 +21,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
-#include "analysis/image_files.hpp"
+#include "analysis/io/image_files.hpp"
 #include "app/about_dialog.hpp"
 #include "app/application_icon.hpp"
 #include "app/data_exchange.hpp"

@@ -11,7 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
-#include "analysis/image_files.hpp"
+#include "analysis/io/image_files.hpp"
 #include "bench_plates.hpp"
 #include "cli/batch.hpp"
 

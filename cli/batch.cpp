@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "analysis/image_files.hpp"
+#include "analysis/io/image_files.hpp"
 
 namespace corvale {
 

@@ -15,7 +15,7 @@
 #include <opencv2/core.hpp>
 
 #include "cli/batch.hpp"
-#include "cli/output_formats.hpp"
+#include "analysis/report/output_formats.hpp"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "analysis/adaptive_analysis.hpp"
+#include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/dish_analysis.hpp"
-#include "analysis/report.hpp"
+#include "analysis/report/text_report.hpp"
 #include "blobs/labeling.hpp"
 
 namespace {
@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The adaptive method on the same picture, in colour.
   if (channels == 3) {
     const corvale::AdaptiveCount adaptive = corvale::countColoniesAdaptive(photograph);
-    require(adaptive.colonyCount >= 0 && adaptive.colonyPixels >= 0);
-    for (const cv::Point& centre : adaptive.centres)
-      require(centre.x >= 0 && centre.y >= 0 && centre.x < width && centre.y < height);
+    require(adaptive.colonyPixels >= 0);
+    for (const corvale::Colony& colony : adaptive.colonies)
+      require(colony.centre.x >= 0 && colony.centre.y >= 0 && colony.centre.x < width && colony.centre.y < height);
   }
 
   if (!first.ok()) return 0;

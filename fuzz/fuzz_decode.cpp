@@ -6,8 +6,8 @@
 #include <span>
 #include <stdexcept>
 
-#include "analysis/image_files.hpp"
-#include "analysis/image_header.hpp"
+#include "analysis/io/image_files.hpp"
+#include "analysis/io/image_header.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "cli/output_formats.hpp"
+#include "analysis/report/output_formats.hpp"
 
 namespace {
 

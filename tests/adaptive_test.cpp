@@ -10,7 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "analysis/adaptive_analysis.hpp"
+#include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/dish_analysis.hpp"
 #include "temporary_folder.hpp"
 
@@ -112,9 +112,9 @@ TEST(AdaptiveMethod, CountsSyntheticPlatesWithinFivePercent) {
   for (const PlateRecipe& recipe : recipes) {
     const DrawnPlate plate = drawPlate(recipe, 17);
     const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
-    const double error = std::abs(count.colonyCount - plate.colonies) / static_cast<double>(plate.colonies);
-    EXPECT_LE(error, 0.05) << recipe.name << ": counted " << count.colonyCount << " of " << plate.colonies;
-    std::printf("%-36s drawn %3d counted %3d\n", recipe.name, plate.colonies, count.colonyCount);
+    const double error = std::abs(static_cast<int>(count.colonies.size()) - plate.colonies) / static_cast<double>(plate.colonies);
+    EXPECT_LE(error, 0.05) << recipe.name << ": counted " << static_cast<int>(count.colonies.size()) << " of " << plate.colonies;
+    std::printf("%-36s drawn %3d counted %3d\n", recipe.name, plate.colonies, static_cast<int>(count.colonies.size()));
     EXPECT_TRUE(count.dish.found) << recipe.name;
     EXPECT_NEAR(count.dish.centre.x, 600.0, 15.0) << recipe.name;
     const bool flaggedGlare = !count.flags.empty() && count.flags.front().rfind("glare", 0) == 0;
@@ -128,12 +128,12 @@ TEST(AdaptiveMethod, DustAloneCountsAtMostOneAndAFrameWithoutDishIsFlagged) {
   // Forty specks of dust: where two fall together they can reach the smallest size a
   // colony may have, but no more than that.
   const AdaptiveCount none = countColoniesAdaptive(drawPlate(empty, 3).photograph);
-  EXPECT_LE(none.colonyCount, 1);
+  EXPECT_LE(static_cast<int>(none.colonies.size()), 1);
 
   const cv::Mat uniform(600, 800, CV_8UC3, cv::Scalar(40, 60, 150));
   const AdaptiveCount frame = countColoniesAdaptive(uniform);
   EXPECT_FALSE(frame.dish.found);
-  EXPECT_EQ(frame.colonyCount, 0);
+  EXPECT_EQ(static_cast<int>(frame.colonies.size()), 0);
   ASSERT_FALSE(frame.flags.empty());
   EXPECT_EQ(frame.flags.front().rfind("no dish rim found", 0), 0u);
 }
@@ -150,7 +150,7 @@ TEST(AdaptiveMethod, TinyPicturesCountWithoutFailing) {
     for (const cv::Mat& image : {picture, ring}) {
       AdaptiveCount count;
       EXPECT_NO_THROW(count = countColoniesAdaptive(image)) << size;
-      EXPECT_GE(count.colonyCount, 0);
+      EXPECT_GE(static_cast<int>(count.colonies.size()), 0);
     }
   }
 }

@@ -11,8 +11,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
-#include "analysis/image_files.hpp"
-#include "analysis/report.hpp"
+#include "analysis/io/image_files.hpp"
+#include "analysis/report/text_report.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {

@@ -16,8 +16,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
-#include "analysis/image_files.hpp"
-#include "cli/output_formats.hpp"
+#include "analysis/io/image_files.hpp"
+#include "analysis/report/output_formats.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {

@@ -16,7 +16,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "analysis/image_files.hpp"
+#include "analysis/io/image_files.hpp"
 #include "app/corvale_app.hpp"
 #include "app/corvale_dialog.hpp"
 #include "app/data_exchange.hpp"

@@ -4,7 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "analysis/dish_bounds.hpp"
+#include "analysis/fixed/dish_bounds.hpp"
 
 namespace corvale {
 namespace {

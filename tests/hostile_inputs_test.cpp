@@ -12,8 +12,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
-#include "analysis/image_files.hpp"
-#include "analysis/image_header.hpp"
+#include "analysis/io/image_files.hpp"
+#include "analysis/io/image_header.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {

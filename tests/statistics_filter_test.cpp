@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "analysis/colony_statistics.hpp"
-#include "analysis/dish_filter.hpp"
+#include "analysis/fixed/colony_statistics.hpp"
+#include "analysis/fixed/dish_filter.hpp"
 
 namespace corvale {
 namespace {

@@ -1,4 +1,4 @@
-#include "analysis/dish_bounds.hpp"
+#include "analysis/fixed/dish_bounds.hpp"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "cli/output_formats.hpp"
+#include "analysis/report/output_formats.hpp"
 
-#include "analysis/number_format.hpp"
+#include "analysis/report/number_format.hpp"
 
 namespace corvale {
 namespace {

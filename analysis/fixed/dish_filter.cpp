@@ -1,4 +1,4 @@
-#include "analysis/dish_filter.hpp"
+#include "analysis/fixed/dish_filter.hpp"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "analysis/number_format.hpp"
+#include "analysis/report/number_format.hpp"
 
 #include <charconv>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "analysis/image_files.hpp"
+#include "analysis/io/image_files.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "analysis/image_header.hpp"
+#include "analysis/io/image_header.hpp"
 
 namespace corvale {
 namespace {

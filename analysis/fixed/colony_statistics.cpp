@@ -1,4 +1,4 @@
-#include "analysis/colony_statistics.hpp"
+#include "analysis/fixed/colony_statistics.hpp"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "analysis/dish_circle.hpp"
+#include "analysis/adaptive/dish_circle.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "analysis/report.hpp"
+#include "analysis/report/text_report.hpp"
 
-#include "analysis/number_format.hpp"
+#include "analysis/report/number_format.hpp"
 
 namespace corvale {
 

@@ -1,4 +1,4 @@
-#include "analysis/image_header.hpp"
+#include "analysis/io/image_header.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "analysis/adaptive_analysis.hpp"
+#include "analysis/adaptive/adaptive_analysis.hpp"
 
 #include <algorithm>
 #include <array>
@@ -260,12 +260,21 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     if (thickness(regionMask) < thinFraction * typicalRadius) continue;
     overgrowth = overgrowth || large;
     const std::vector<cv::Point> located = locateColonies(regionMask, box.tl(), *region, result.typicalArea);
-    result.centres.insert(result.centres.end(), located.begin(), located.end());
     // Colonies packed tightly leave fewer peaks than colonies: the area tells how many
     // typical colonies the region holds at least, except where glare adds light area.
     const auto byArea = glareLabels.count(label) != 0 ? 0 : std::lround(region->area / result.typicalArea);
-    result.colonyCount += static_cast<int>(std::max<long>(static_cast<long>(located.size()), byArea));
-    result.regions.push_back(*region);
+    const auto total = static_cast<std::size_t>(std::max<long>(static_cast<long>(located.size()), byArea));
+    const double share = static_cast<double>(region->area) / static_cast<double>(total);
+    for (std::size_t i = 0; i < total; ++i) {
+      Colony colony;
+      colony.centre = i < located.size() ? cv::Point2d(located[i]) : cv::Point2d(located[i % located.size()]);
+      colony.area = share;
+      colony.radius = std::sqrt(share / CV_PI);
+      colony.box = box;
+      colony.kind = i >= located.size() ? ColonyKind::estimated : total == 1 ? ColonyKind::lone : ColonyKind::split;
+      colony.region = label;
+      result.colonies.push_back(colony);
+    }
     result.colonyPixels += region->area;
   }
   releaseBlobs(regions);
@@ -275,7 +284,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     result.flags.push_back("glare: reflections hide part of the dish; colonies under them are not counted");
   if (overgrowth || result.colonyPixels > 0.4 * usableArea)
     result.flags.push_back("confluent growth: colonies have merged into large areas");
-  if (result.colonyCount > countableLimit)
+  if (static_cast<int>(result.colonies.size()) > countableLimit)
     result.flags.push_back("too numerous: more than " + std::to_string(countableLimit) + " colonies");
 
   if (stages != nullptr) {

@@ -8,8 +8,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "analysis/dish_circle.hpp"
-#include "blobs/blob.hpp"
+#include "analysis/adaptive/dish_circle.hpp"
+#include "analysis/colony.hpp"
 
 namespace corvale {
 
@@ -29,9 +29,7 @@ struct AdaptiveCount {
   double threshold = 0.0;          // contrast above which a pixel is a colony
   double typicalArea = 0.0;        // pixels of a typical single colony on this plate
   std::int64_t colonyPixels = 0;   // pixels of the regions counted
-  int colonyCount = 0;             // colonies, touching ones counted one by one
-  std::vector<Blob> regions;       // the regions counted
-  std::vector<cv::Point> centres;  // the colonies that could be located (a tight clump holds more)
+  std::vector<Colony> colonies;    // every colony counted, located or estimated
   std::vector<std::string> flags;  // reasons the count may not be reliable
 };
 

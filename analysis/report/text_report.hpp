@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/colony_statistics.hpp"
+#include "analysis/fixed/colony_statistics.hpp"
 
 namespace corvale {
 
