@@ -7,11 +7,13 @@
 #include "app/application_icon.hpp"
 #include "app/data_exchange.hpp"
 
+#include "analysis/version.hpp"
+
 namespace corvale {
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
-  setWindowTitle(QStringLiteral("About Corvale %1").arg(QStringLiteral(CORVALE_VERSION)));
+  setWindowTitle(QStringLiteral("About Corvale %1").arg(QString::fromUtf8(programVersion().data(), static_cast<int>(programVersion().size()))));
   setFont(QFont(QStringLiteral("Sans Serif"), 8));
   const DialogUnits du(font());
 

@@ -5,11 +5,13 @@
 #include "app/application_icon.hpp"
 #include "app/corvale_dialog.hpp"
 
+#include "analysis/version.hpp"
+
 namespace corvale {
 
 CCorvaleApp::CCorvaleApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Corvale"));
-  setApplicationVersion(QStringLiteral(CORVALE_VERSION));
+  setApplicationVersion(QString::fromUtf8(programVersion().data(), static_cast<int>(programVersion().size())));
   setDesktopFileName(QStringLiteral("corvale"));
   setWindowIcon(applicationIcon());
 }

@@ -21,6 +21,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
+#include "analysis/image_outputs.hpp"
 #include "analysis/io/image_files.hpp"
 #include "app/about_dialog.hpp"
 #include "app/application_icon.hpp"
@@ -223,10 +224,9 @@ void CCorvaleDlg::runDishAnalysis() {
                                          selected.front()->data(Qt::UserRole).toByteArray().toStdString());
   imagePath_ = QFile::decodeName(QByteArray::fromStdString(path));
 
-  const ImageOutputs outputs{true, ".", ""};
-  DishAnalysis analysis =
-      adaptiveMethod() ? analyseDishAdaptive(path, settings_, outputs) : analyseDish(path, settings_, outputs);
-  loadedImage_ = analysis.annotatedImage;
+  DishAnalysis analysis = analysePhotographFile(path, adaptiveMethod() ? CountingMethod::adaptive : CountingMethod::fixed, settings_);
+  writeAnalysisImages(analysis, ImageOutputs{true, ".", ""});
+  loadedImage_ = analysis.annotatedImage.empty() ? drawAnnotations(analysis) : analysis.annotatedImage;
   resultsText_ += QFile::decodeName(QByteArray::fromStdString(formatReport(analysis, "\r\n")));
   UpdateData(false);
   showImageWindow(imagePath_, loadedImage_);

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/dish_analysis.hpp"
+#include "analysis/image_outputs.hpp"
 #include "analysis/io/image_files.hpp"
 #include "bench_plates.hpp"
 #include "cli/batch.hpp"
@@ -50,7 +51,8 @@ void analysis(benchmark::State& state) {
   AnalysisSettings settings;
   photographPath();
   for (auto _ : state) {
-    const DishAnalysis result = analyseDish(photographPath(), settings, outputs, buffers);
+    DishAnalysis result = analysePhotographFile(photographPath(), CountingMethod::fixed, settings, {}, &buffers);
+    writeAnalysisImages(result, outputs);
     if (!result.ok()) state.SkipWithError(result.error->c_str());
     state.counters["colonies"] = result.statistics ? result.statistics->colonyCount : 0;
   }
@@ -62,7 +64,8 @@ void adaptive(benchmark::State& state) {
   const ImageOutputs outputs{true, bench::benchFolder("corvale-bench-out"), ""};
   photographPath();
   for (auto _ : state) {
-    const DishAnalysis result = analyseDishAdaptive(photographPath(), AnalysisSettings{}, outputs);
+    DishAnalysis result = analysePhotographFile(photographPath(), CountingMethod::adaptive, AnalysisSettings{});
+    writeAnalysisImages(result, outputs);
     if (!result.ok()) state.SkipWithError(result.error->c_str());
     state.counters["colonies"] = result.statistics ? result.statistics->colonyCount : 0;
   }

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <iostream>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "blobs/format_error.hpp"
 
 namespace corvale {
 namespace {
@@ -192,15 +193,13 @@ std::uint32_t scanRuns(const cv::Mat& mask, Scratch& s) {
 
 std::uint32_t labelBlobs(const cv::Mat& mask, LabelImage& labelImage, BlobTable& blobs) {
   if (mask.depth() != CV_8U || mask.channels() != 1) {
-    std::cerr << "Error: Input image format." << std::endl;
-    return 0;
+    raiseFormatError("Error: Input image format.");
   }
   // A label image smaller than the mask would be written out of bounds: refuse it
   // like one of the wrong type.
   if (labelImage.depth() != CV_32S || labelImage.dims > 2 || labelImage.rows < mask.rows ||
       labelImage.cols * labelImage.channels() < mask.cols) {
-    std::cerr << "Error: Output image format." << std::endl;
-    return 0;
+    raiseFormatError("Error: Output image format.");
   }
 
   thread_local Scratch s;

@@ -26,7 +26,7 @@ using LabelImage = cv::Mat;
 // rank wins a union and, on equal ranks, the root of the upper neighbour wins.
 //
 // Returns the number of foreground pixels. On a wrong format it writes one line to
-// standard error, changes nothing and returns 0.
+// standard error, changes nothing and raises ImageFormatError.
 std::uint32_t labelBlobs(const cv::Mat& mask, LabelImage& labelImage, BlobTable& blobs);
 
 }  // namespace corvale

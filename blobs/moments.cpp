@@ -2,7 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <iostream>
+
+#include "blobs/format_error.hpp"
 
 namespace corvale {
 
@@ -11,8 +12,7 @@ void computeCentralMoments(Blob& blob, const LabelImage& labelImage) {
   if (labelImage.depth() != CV_32S || labelImage.channels() != 1 ||
       blob.maxX >= static_cast<std::uint32_t>(labelImage.cols) ||
       blob.maxY >= static_cast<std::uint32_t>(labelImage.rows)) {
-    std::cerr << "Error: Image format." << std::endl;
-    return;
+    raiseFormatError("Error: Image format.");
   }
   double u11 = 0.0;
   double u20 = 0.0;
@@ -36,8 +36,7 @@ void computeCentralMoments(Blob& blob, const LabelImage& labelImage) {
 
 double blobAngle(const Blob& blob) {
   if (!blob.centralMomentsComputed) {
-    std::cerr << "Error: Central moments aren't calculated." << std::endl;
-    return 0.0;
+    raiseFormatError("Error: Central moments aren't calculated.");
   }
   return 0.5 * std::atan2(2.0 * blob.u11, blob.u20 - blob.u02);
 }

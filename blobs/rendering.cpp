@@ -1,12 +1,12 @@
 #include "blobs/rendering.hpp"
 
 #include <cmath>
-#include <iostream>
 #include <string>
 
 #include <opencv2/imgproc.hpp>
 
 #include "blobs/moments.hpp"
+#include "blobs/format_error.hpp"
 
 namespace corvale {
 namespace {
@@ -55,12 +55,10 @@ void drawBoundingBox(cv::Mat& image, const Blob& blob) {
 void renderBlobs(const LabelImage& labelImage, RenderMode mode, BlobTable blobs,
                  cv::Mat& outputImage) {
   if (labelImage.depth() != CV_32S || labelImage.channels() != 1) {
-    std::cerr << "Error: Label image format." << std::endl;
-    return;
+    raiseFormatError("Error: Label image format.");
   }
   if (outputImage.depth() != CV_8U || outputImage.channels() != 3) {
-    std::cerr << "Error: Output image format." << std::endl;
-    return;
+    raiseFormatError("Error: Output image format.");
   }
   if (mode == 0) return;
   for (auto& [label, blob] : blobs) {

@@ -21,7 +21,9 @@ inline constexpr RenderMode renderAngle = 0x0008;        // a line along the mai
 // `outputImage` (CV_8UC3) in place. Within one blob the text is drawn first, then
 // the box, the orientation line and the cross. The table is taken by value: the
 // copy shares the caller's records and deletes none; under renderAngle the records
-// gain cached central moments computed from `labelImage`.
+// gain cached central moments computed from `labelImage`. A label image that is not
+// CV_32SC1 or an output that is not CV_8UC3 is refused with one line on standard
+// error and an ImageFormatError, before anything is drawn.
 void renderBlobs(const LabelImage& labelImage, RenderMode mode, BlobTable blobs,
                  cv::Mat& outputImage);
 

@@ -49,11 +49,20 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
       const BatchItem& item = items[index];
       DishAnalysis result;
       if (item.failure.empty()) {
-        const ImageOutputs outputs{options.writeImages, options.outputFolder, item.imagePrefix};
-        result = options.method == CountingMethod::adaptive
-                     ? analyseDishAdaptive(item.imagePath, options.settings, outputs, options.limits, options.debugFolder)
-                     : analyseDish(item.imagePath, options.settings, outputs, buffers, options.limits);
-        result.annotatedImage.release();  // nobody shows it; free it now
+        const bool stageImages = options.method == CountingMethod::adaptive && !options.debugFolder.empty();
+        const RunOptions run{options.limits, options.writeImages || stageImages};
+        result = analysePhotographFile(item.imagePath, options.method, options.settings, run, &buffers);
+        StageOutputs stages;
+        if (stageImages) {
+          stages.folder = options.debugFolder;
+          stages.prefix = item.imagePrefix.empty() ? std::filesystem::path(item.imagePath).stem().string() + "."
+                                                   : item.imagePrefix;
+        }
+        writeAnalysisImages(result, ImageOutputs{options.writeImages, options.outputFolder, item.imagePrefix}, stages);
+        // Nobody shows the images: free them now.
+        result.photograph.release();
+        result.stages.reset();
+        result.annotatedImage.release();
       } else {
         result.imagePath = item.imagePath;
         result.error = item.failure;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/dish_analysis.hpp"
+#include "analysis/image_outputs.hpp"
 #include "analysis/settings.hpp"
 
 namespace corvale {
@@ -19,12 +20,10 @@ struct BatchItem {
   std::string failure;      // not empty when the input failed before any analysis
 };
 
-enum class CountingMethod { fixedThreshold, adaptive };
-
 struct BatchOptions {
   AnalysisSettings settings;
   PhotographLimits limits;
-  CountingMethod method = CountingMethod::fixedThreshold;
+  CountingMethod method = CountingMethod::fixed;
   std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
@@ -37,7 +36,7 @@ struct BatchOptions {
 // images (and "<stem>-2." and so on where stems repeat), so that none overwrites another.
 std::vector<BatchItem> collectBatch(const std::vector<std::string>& paths);
 
-// Analyses every item with `options.jobs` workers. `report` is called on the calling
+// Analyses every item with `options.jobs` workers and writes its images. `report` is called on the calling
 // thread once for each item, in input order, as soon as that item and all before it
 // are done; the order does not depend on the number of workers.
 void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,

@@ -16,6 +16,8 @@
 
 #include "cli/batch.hpp"
 #include "analysis/report/output_formats.hpp"
+#include "analysis/io/safe_file.hpp"
+#include "analysis/version.hpp"
 
 namespace {
 
@@ -25,33 +27,24 @@ constexpr int exitAllAnalysed = 0;
 constexpr int exitSomeFailed = 1;
 constexpr int exitUsage = 2;
 
-// The per-colony CSV, written to a temporary file and moved into place at the end.
+// The per-colony CSV, gathered in memory and written whole at the end.
 class ColonyFile {
  public:
-  explicit ColonyFile(std::filesystem::path path) : path_(std::move(path)), temporary_(path_) {
-    temporary_ += ".partial";
-    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
-    if (stream_) stream_ << corvale::coloniesCsvHeader();
-  }
-  ~ColonyFile() {
-    if (!committed_) std::filesystem::remove(temporary_, ignored_);
-  }
-  bool opened() const { return stream_.is_open(); }
-  void add(const corvale::DishAnalysis& analysis) { stream_ << corvale::coloniesCsvRows(analysis); }
-  bool commit() {
-    stream_.close();
-    if (stream_.fail()) return false;
-    std::filesystem::rename(temporary_, path_, ignored_);
-    committed_ = !ignored_;
-    return committed_;
+  explicit ColonyFile(std::filesystem::path path) : path_(std::move(path)), rows_(corvale::coloniesCsvHeader()) {}
+  void add(const corvale::DishAnalysis& analysis) { rows_ += corvale::coloniesCsvRows(analysis); }
+  // Writes the file; the problem, if it cannot be written.
+  std::optional<std::string> commit() const {
+    try {
+      corvale::writeFileAtomically(path_, rows_);
+    } catch (const std::runtime_error& error) {
+      return error.what();
+    }
+    return std::nullopt;
   }
 
  private:
   std::filesystem::path path_;
-  std::filesystem::path temporary_;
-  std::ofstream stream_;
-  std::error_code ignored_;
-  bool committed_ = false;
+  std::string rows_;
 };
 
 // "Analysed 3 of 20: plate.jpg" on one terminal line, redrawn in place.
@@ -65,7 +58,7 @@ void showProgress(std::size_t done, std::size_t total, const std::string& path) 
 
 int main(int argc, char** argv) {
   CLI::App app{"Counts yeast colonies on photographs of Petri dishes.", "corvale-cli"};
-  app.set_version_flag("--version", std::string(CORVALE_VERSION));
+  app.set_version_flag("--version", "corvale-cli " + std::string(corvale::programVersion()));
 
   std::vector<std::string> paths;
   corvale::BatchOptions options;
@@ -102,7 +95,7 @@ int main(int argc, char** argv) {
                  "adaptive (finds the dish, flattens the agar, picks its own threshold and colony size, "
                  "splits touching colonies)")
       ->transform(CLI::CheckedTransformer(std::map<std::string, corvale::CountingMethod>{
-          {"fixed", corvale::CountingMethod::fixedThreshold}, {"adaptive", corvale::CountingMethod::adaptive}}))
+          {"fixed", corvale::CountingMethod::fixed}, {"adaptive", corvale::CountingMethod::adaptive}}))
       ->default_str("fixed");
   app.add_option("--debug-images", options.debugFolder,
                  "Adaptive method: write each stage (dish, background, contrast, mask, colonies) here")
@@ -141,10 +134,6 @@ int main(int argc, char** argv) {
   std::optional<ColonyFile> colonies;
   if (!coloniesPath.empty()) {
     colonies.emplace(coloniesPath);
-    if (!colonies->opened()) {
-      std::cerr << "corvale-cli: " << coloniesPath << ": cannot be written\n";
-      return exitSomeFailed;
-    }
   }
 
   // Photographs are the unit of parallel work; the image library's own threads
@@ -161,6 +150,9 @@ int main(int argc, char** argv) {
     if (!analysis.ok()) {
       anyFailed = true;
       if (format != Format::text) std::cerr << "corvale-cli: " << analysis.imagePath << ": " << *analysis.error << "\n";
+    } else if (analysis.outputError) {
+      anyFailed = true;  // the numbers are reported, but the images are missing
+      if (format != Format::text) std::cerr << "corvale-cli: " << *analysis.outputError << "\n";
     }
     switch (format) {
       case Format::text: out << corvale::formatReport(analysis, "\n"); break;
@@ -177,9 +169,11 @@ int main(int argc, char** argv) {
     std::cerr << "corvale-cli: the results cannot be written to standard output\n";
     return exitSomeFailed;
   }
-  if (colonies && !colonies->commit()) {
-    std::cerr << "corvale-cli: " << coloniesPath << ": cannot be written\n";
-    return exitSomeFailed;
+  if (colonies) {
+    if (const std::optional<std::string> problem = colonies->commit()) {
+      std::cerr << "corvale-cli: " << *problem << "\n";
+      return exitSomeFailed;
+    }
   }
   return anyFailed ? exitSomeFailed : exitAllAnalysed;
 }

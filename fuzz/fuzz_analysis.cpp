@@ -18,10 +18,10 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool sameColonies(const std::vector<corvale::Blob>& a, const std::vector<corvale::Blob>& b) {
+bool sameColonies(const std::vector<corvale::Colony>& a, const std::vector<corvale::Colony>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].label != b[i].label || a[i].area != b[i].area || a[i].minX != b[i].minX || a[i].maxY != b[i].maxY)
+    if (a[i].region != b[i].region || a[i].area != b[i].area || a[i].box != b[i].box || a[i].centre != b[i].centre)
       return false;
   }
   return true;
@@ -53,11 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(static_cast<int>(blobs.size()) + 1 == cv::connectedComponents(mask, theirs, 4, CV_32S));
   corvale::releaseBlobs(blobs);
 
-  const corvale::ImageOutputs noImages{false, ".", ""};
   corvale::AnalysisBuffers buffers;
   const cv::Mat before = photograph.clone();
-  const corvale::DishAnalysis first = corvale::analysePhotograph(photograph, "fuzz.jpg", settings, noImages, buffers);
-  const corvale::DishAnalysis second = corvale::analysePhotograph(photograph, "fuzz.jpg", settings, noImages, buffers);
+  const corvale::DishAnalysis first = corvale::analysePhotograph(photograph, "fuzz.jpg", corvale::CountingMethod::fixed, settings, {}, &buffers);
+  const corvale::DishAnalysis second = corvale::analysePhotograph(photograph, "fuzz.jpg", corvale::CountingMethod::fixed, settings, {}, &buffers);
   require(cv::norm(before, photograph, cv::NORM_INF) == 0.0);  // the input is never drawn on
   require(corvale::formatReport(first, "\n") == corvale::formatReport(second, "\n"));
   require(sameColonies(first.colonies, second.colonies));
@@ -75,10 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(s.colonyCount >= 0 && s.estimatedYeasts >= 0 && s.percentage >= 0.0);
   require(static_cast<std::size_t>(s.colonyCount) == first.colonies.size());
   require(s.colonyCount == 0 || s.estimatedYeasts >= 1);
-  for (const corvale::Blob& colony : first.colonies) {
-    require(colony.minX <= colony.maxX && colony.maxX < static_cast<std::uint32_t>(width));
-    require(colony.minY <= colony.maxY && colony.maxY < static_cast<std::uint32_t>(height));
-    require(colony.area >= 1 && colony.area <= (colony.maxX - colony.minX + 1) * (colony.maxY - colony.minY + 1));
+  for (const corvale::Colony& colony : first.colonies) {
+    require(colony.box.x >= 0 && colony.box.width >= 1 && colony.box.x + colony.box.width <= width);
+    require(colony.box.y >= 0 && colony.box.height >= 1 && colony.box.y + colony.box.height <= height);
+    require(colony.area >= 1 && colony.area <= colony.box.area());
   }
   return 0;
 }

@@ -53,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   corvale::DishAnalysis analysis;
   analysis.imagePath = input.ConsumeRandomLengthString(64);
   if (input.ConsumeBool()) analysis.error = input.ConsumeRandomLengthString(64);
+  if (input.ConsumeBool()) analysis.outputError = input.ConsumeRandomLengthString(64);
+  if (input.ConsumeBool()) analysis.method = corvale::CountingMethod::adaptive;
+  if (input.ConsumeBool())
+    analysis.adaptive = corvale::AdaptiveMeasures{{anyDouble(input), anyDouble(input)}, anyDouble(input), anyDouble(input),
+                                                  anyDouble(input), anyDouble(input), anyDouble(input)};
   if (input.ConsumeBool()) analysis.flags.push_back(input.ConsumeRandomLengthString(32));
   if (input.ConsumeBool()) analysis.backgroundLevel = input.ConsumeIntegral<std::int32_t>();
   if (input.ConsumeBool())
@@ -65,21 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t colonies = input.ConsumeIntegralInRange<std::size_t>(0, 4);
   for (std::size_t i = 0; i < colonies; ++i) {
-    corvale::Blob blob;
-    blob.label = input.ConsumeIntegral<std::uint32_t>();
-    blob.area = input.ConsumeIntegral<std::uint32_t>();
-    blob.centroidX = anyDouble(input);
-    blob.centroidY = anyDouble(input);
-    analysis.colonies.push_back(blob);
+    corvale::Colony colony;
+    colony.region = input.ConsumeIntegral<std::uint32_t>();
+    colony.area = anyDouble(input);
+    colony.radius = anyDouble(input);
+    colony.centre = {anyDouble(input), anyDouble(input)};
+    colony.box = cv::Rect(input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>(),
+                          input.ConsumeIntegral<int>());
+    colony.kind = static_cast<corvale::ColonyKind>(input.ConsumeIntegralInRange<int>(0, 2));
+    analysis.colonies.push_back(colony);
   }
 
   const std::string summary = corvale::summaryCsvHeader() + corvale::summaryCsvRow(analysis);
   require(corvale::validUtf8(summary) == summary);
-  require(fieldsPerLine(summary) == std::vector<std::size_t>{13, 13});
+  require(fieldsPerLine(summary) == std::vector<std::size_t>{28, 28});
 
   const std::string rows = corvale::coloniesCsvRows(analysis);
   require(corvale::validUtf8(rows) == rows);
-  require(fieldsPerLine(rows) == std::vector<std::size_t>(colonies, 9));
+  require(fieldsPerLine(rows) == std::vector<std::size_t>(colonies, 10));
 
   const std::string json = corvale::dumpJson(corvale::toJson(analysis));
   const nlohmann::json parsed = nlohmann::json::parse(json);  // throws, and so fails, on invalid JSON

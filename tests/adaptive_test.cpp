@@ -12,6 +12,7 @@
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/dish_analysis.hpp"
+#include "analysis/image_outputs.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -161,8 +162,8 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   const std::string path = (folder.path() / "plate.png").string();
   ASSERT_TRUE(cv::imwrite(path, plate.photograph));
   std::filesystem::create_directory(folder.path() / "debug");
-  const DishAnalysis result = analyseDishAdaptive(path, AnalysisSettings{}, ImageOutputs{true, folder.path(), ""}, {},
-                                                  folder.path() / "debug");
+  DishAnalysis result = analysePhotographFile(path, CountingMethod::adaptive, AnalysisSettings{});
+  writeAnalysisImages(result, ImageOutputs{true, folder.path(), ""}, StageOutputs{folder.path() / "debug", "plate."});
   ASSERT_TRUE(result.ok()) << *result.error;
   const ColonyStatistics& s = *result.statistics;
   EXPECT_NEAR(s.colonyCount, plate.colonies, 0.05 * plate.colonies);
@@ -171,7 +172,7 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   // 100 mm over the dish's 1040-pixel diameter: a colony of radius 10.5 covers about 3.2 mm^2.
   EXPECT_NEAR(s.medianColonyAreaMm2, 3.2, 1.2);
   EXPECT_NEAR(s.estimatedYeasts, plate.colonies, 0.1 * plate.colonies);
-  for (const char* stage : {"plate.1-dish.jpg", "plate.2-background.jpg", "plate.3-contrast.jpg", "plate.4-mask.png",
+  for (const char* stage : {"plate.1-dish.jpg", "plate.2-background.jpg", "plate.3-contrast.jpg", "plate.4-mask.jpg",
                             "plate.5-colonies.jpg"})
     EXPECT_TRUE(std::filesystem::exists(folder.path() / "debug" / stage)) << stage;
   for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})

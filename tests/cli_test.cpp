@@ -18,6 +18,7 @@
 #include "analysis/dish_analysis.hpp"
 #include "analysis/io/image_files.hpp"
 #include "analysis/report/output_formats.hpp"
+#include "analysis_helpers.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -96,7 +97,7 @@ TEST_F(CommandLine, TextReportsInOrderAndImagesPerPhotograph) {
   ASSERT_EQ(run.status, 0) << run.err;
   for (int i = 1; i <= 3; ++i) {
     const std::string path = "plates/" + photoName(i);
-    const DishAnalysis expected = analyseDish((folder.path() / path).string(), {100, 3000, 5, 100}, {false, ".", ""});
+    const DishAnalysis expected = testing::analyseAndWrite((folder.path() / path).string(), {100, 3000, 5, 100}, {false, ".", ""});
     std::string report = formatReport(expected, "\n");
     report.replace(report.find(folder.path().string() + "/"), folder.path().string().size() + 1, "");
     EXPECT_NE(run.out.find(report), std::string::npos) << run.out;
@@ -124,7 +125,7 @@ TEST_F(CommandLine, JsonAgreesWithTheLibraryAndDoesNotDependOnJobs) {
   const nlohmann::json results = nlohmann::json::parse(one.out);
   ASSERT_EQ(results.size(), 3u);
   const DishAnalysis expected =
-      analyseDish((folder.path() / "plates/p2.JPG").string(), {100, 3000, 7, 90}, {false, ".", ""});
+      testing::analyseAndWrite((folder.path() / "plates/p2.JPG").string(), {100, 3000, 7, 90}, {false, ".", ""});
   const nlohmann::json& second = results[1];
   EXPECT_EQ(second["imagePath"], "plates/p2.JPG");
   EXPECT_EQ(second["percentage"].get<double>(), expected.statistics->percentage);
@@ -147,13 +148,15 @@ TEST_F(CommandLine, CsvSummaryAndColoniesFile) {
   std::getline(lines, row);
   EXPECT_EQ(header,
             "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,backgroundLevel,"
-            "dishLeft,dishRight,dishTop,dishBottom,error,flags");
+            "dishLeft,dishRight,dishTop,dishBottom,error,flags,estimatedColonies,method,minColonyArea,maxColonyArea,"
+            "dishLip,dishDiameterMm,dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,"
+            "outputError,sha256,version");
   EXPECT_EQ(row.substr(0, 14), "plates/p1.JPG,");
   EXPECT_NE(row.find(",2,30,50,349,50,349,"), std::string::npos) << row;
   EXPECT_EQ(readFile(folder.path() / "colonies.csv"),
-            "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY\n"
-            "plates/p1.JPG,1,400,110,129,190,209,119.5,199.5\n"
-            "plates/p1.JPG,2,420,140,159,190,210,149.5,200\n");
+            "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY,kind\n"
+            "plates/p1.JPG,1,400,110,129,190,209,119.5,199.5,lone\n"
+            "plates/p1.JPG,2,420,140,159,190,210,149.5,200,lone\n");
 }
 
 TEST_F(CommandLine, FailedPhotographsAreReportedAndTheOthersStillAnalysed) {
@@ -178,7 +181,7 @@ TEST_F(CommandLine, TheAdaptiveMethodReportsFlagsAndWritesItsStages) {
   const nlohmann::json results = nlohmann::json::parse(run.out);
   EXPECT_TRUE(results[0].contains("colonyCount"));
   EXPECT_EQ(results[0]["flags"][0], "no dish rim found: the whole frame was taken as the dish");
-  EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.png"));
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.jpg"));
   EXPECT_EQ(runCli(folder, "--method magic plates").status, 2);
   EXPECT_EQ(runCli(folder, "--method adaptive --debug-images nowhere plates").status, 2);
 }
@@ -247,10 +250,52 @@ TEST_F(CommandLine, OversizedImagesAreRefusedBeforeDecoding) {
   EXPECT_EQ(tight.status, 2);
 }
 
-TEST_F(CommandLine, AnOutputFolderThatCannotBeWrittenFailsEveryPhotograph) {
-  const CliRun run = runCli(folder, "--output-dir /proc plates");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("/proc/p1.threshold.jpg: cannot be written"), std::string::npos) << run.out;
+TEST_F(CommandLine, AnOutputFolderThatCannotBeWrittenKeepsEveryNumber) {
+  for (const char* method : {"fixed", "adaptive"}) {
+    const CliRun run = runCli(folder, std::string("--method ") + method + " --format json --output-dir /proc plates");
+    EXPECT_EQ(run.status, 1) << method;
+    for (const auto& result : nlohmann::json::parse(run.out)) {
+      EXPECT_FALSE(result.contains("error")) << method;
+      EXPECT_TRUE(result["colonyCount"].is_number()) << method;
+      EXPECT_NE(result["outputError"].get<std::string>().find("threshold.jpg: cannot be written"), std::string::npos);
+    }
+    EXPECT_NE(run.err.find("/proc/p1.threshold.jpg: cannot be written"), std::string::npos) << run.err;
+  }
+}
+
+// Both methods: one colony row per counted colony, each with its kind, and the
+// provenance of every result (method, settings, version, the photograph's digest).
+TEST_F(CommandLine, EveryCountedColonyIsARowAndEveryResultSaysWhereItCameFrom) {
+  FILE* pipe = popen(("sha256sum " + quoted((folder.path() / "plates/p2.JPG").string())).c_str(), "r");
+  char digest[65] = {};
+  ASSERT_EQ(std::fread(digest, 1, 64, pipe), 64u);
+  pclose(pipe);
+  const std::string version = runCli(folder, "--version").out;
+  for (const char* method : {"fixed", "adaptive"}) {
+    const CliRun run = runCli(folder, std::string("--no-images --format json --colonies rows.csv --min-area 100 ") +
+                                          "--method " + method + " plates");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json results = nlohmann::json::parse(run.out);
+    const std::string rows = readFile(folder.path() / "rows.csv");
+    for (const auto& result : results) {
+      const std::string path = result["imagePath"];
+      std::size_t counted = 0;
+      for (std::size_t at = rows.find("\n" + path + ","); at != std::string::npos; at = rows.find("\n" + path + ",", at + 1)) {
+        const std::size_t end = rows.find('\n', at + 1);
+        const std::string kind = rows.substr(rows.rfind(',', end) + 1, end - rows.rfind(',', end) - 1);
+        EXPECT_TRUE(colonyKindFromName(kind).has_value()) << kind;
+        ++counted;
+      }
+      EXPECT_EQ(counted, result["colonyCount"].get<std::size_t>()) << method << " " << path;
+      EXPECT_EQ(result["method"], method);
+      EXPECT_EQ(result["settings"]["dishDiameterMm"], 100);
+      EXPECT_EQ(result["settings"].contains("minColonyArea"), std::string(method) == "fixed");
+      EXPECT_EQ(version, "corvale-cli " + result["version"].get<std::string>() + "\n");
+      EXPECT_EQ(result.contains("dishCircle"), std::string(method) == "adaptive");
+      EXPECT_EQ(result["backgroundLevel"].is_null(), std::string(method) == "adaptive");
+    }
+    EXPECT_EQ(results[1]["sha256"], digest);
+  }
 }
 
 TEST_F(CommandLine, StandardOutputThatCannotBeWrittenIsAFailure) {

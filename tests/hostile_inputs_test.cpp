@@ -14,6 +14,7 @@
 #include "analysis/dish_analysis.hpp"
 #include "analysis/io/image_files.hpp"
 #include "analysis/io/image_header.hpp"
+#include "analysis_helpers.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -55,8 +56,8 @@ class HostileInputs : public ::testing::Test {
   DishAnalysis analyse(const std::string& path, const PhotographLimits& limits = {}) {
     AnalysisBuffers buffers;
     std::filesystem::create_directories(folder.path() / "out");
-    return analyseDish(path, AnalysisSettings{.minColonyArea = 100}, ImageOutputs{true, folder.path() / "out", ""},
-                       buffers, limits);
+    return testing::analyseAndWrite(path, AnalysisSettings{.minColonyArea = 100}, ImageOutputs{true, folder.path() / "out", ""},
+                                     CountingMethod::fixed, limits, &buffers);
   }
   void expectFailure(const std::string& path, const std::string& problem) {
     const DishAnalysis result = analyse(path);

@@ -191,15 +191,16 @@ TEST(LabelBlobs, WrongFormatsAreReportedAndChangeNothing) {
   std::uint32_t result = 1;
   EXPECT_EQ(stderrOf([&] { result = labelBlobs(colour, labels, blobs); }),
             "Error: Input image format.\n");
-  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(result, 1u);  // raised: nothing returned
 
   cv::Mat byteLabels(3, 3, CV_8UC1, cv::Scalar(77));
   const cv::Mat mask(3, 3, CV_8UC1, cv::Scalar(255));
   EXPECT_EQ(stderrOf([&] { result = labelBlobs(mask, byteLabels, blobs); }),
             "Error: Output image format.\n");
-  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(result, 1u);  // raised: nothing returned
   EXPECT_EQ(cv::countNonZero(byteLabels != 77), 0);
 
+  EXPECT_THROW(labelBlobs(colour, labels, blobs), ImageFormatError);
   // Both wrong: only the mask is reported.
   EXPECT_EQ(stderrOf([&] { labelBlobs(colour, byteLabels, blobs); }), "Error: Input image format.\n");
 
@@ -207,7 +208,7 @@ TEST(LabelBlobs, WrongFormatsAreReportedAndChangeNothing) {
   cv::Mat small(2, 3, CV_32SC1, cv::Scalar(77));
   EXPECT_EQ(stderrOf([&] { result = labelBlobs(mask, small, blobs); }),
             "Error: Output image format.\n");
-  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(result, 1u);  // raised: nothing returned
 
   EXPECT_EQ(cv::countNonZero(labels != 77), 0);
   ASSERT_EQ(blobs.size(), 1u);

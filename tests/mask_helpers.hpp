@@ -9,6 +9,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "blobs/format_error.hpp"
+
 namespace corvale::testing {
 
 inline cv::Mat maskFromRows(std::initializer_list<const char*> rows) {
@@ -29,11 +31,15 @@ inline cv::Mat randomMask(cv::RNG& rng, int height, int width, double density) {
   return noise < density;
 }
 
-// Runs `action` and returns what it wrote to standard error.
+// Runs `action` and returns what it wrote to standard error. A format error that
+// it raised after writing its message ends the action, as it ends any caller.
 template <typename Action>
 std::string stderrOf(Action&& action) {
   ::testing::internal::CaptureStderr();
-  action();
+  try {
+    action();
+  } catch (const ImageFormatError&) {
+  }
   return ::testing::internal::GetCapturedStderr();
 }
 

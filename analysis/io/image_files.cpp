@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "analysis/io/image_header.hpp"
+#include "analysis/io/safe_file.hpp"
 
 namespace corvale {
 namespace {
@@ -83,7 +84,7 @@ cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLi
   return image;
 }
 
-cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) {
+std::vector<std::uint8_t> readPhotographFile(const std::string& path, const PhotographLimits& limits) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) {
@@ -105,7 +106,11 @@ cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) 
   std::fclose(file);
   if (failed) throw std::runtime_error("cannot be read: input error");
   bytes.resize(read);  // the file may have shrunk since its size was taken
-  return decodePhotograph(bytes, limits);
+  return bytes;
+}
+
+cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) {
+  return decodePhotograph(readPhotographFile(path, limits), limits);
 }
 
 void writeJpeg(const std::filesystem::path& path, const cv::Mat& image) {
@@ -117,19 +122,7 @@ void writeJpeg(const std::filesystem::path& path, const cv::Mat& image) {
   }
   if (!encoded) throw std::runtime_error(path.string() + ": the image cannot be encoded as JPEG");
 
-  std::filesystem::path temporary = path;
-  temporary += ".partial";
-  const auto fail = [&](int error) {
-    std::remove(temporary.c_str());
-    throw std::runtime_error(path.string() + ": cannot be written: " + std::strerror(error));
-  };
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) fail(errno);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeError = errno;
-  if (std::fclose(file) != 0) fail(errno);
-  if (!written) fail(writeError);
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);
+  writeFileAtomically(path, bytes);
 }
 
 }  // namespace corvale

@@ -41,7 +41,11 @@ struct PhotographLimits {
 // std::runtime_error with a plain description of the problem.
 cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits = {});
 
-// Reads a regular file (never a folder, a FIFO or a device) and decodes it as above.
+// The bytes of a photograph's file: a regular file (never a folder, a FIFO or a
+// device) no larger than the limit. Throws std::runtime_error with the problem.
+std::vector<std::uint8_t> readPhotographFile(const std::string& path, const PhotographLimits& limits = {});
+
+// Reads a photograph's file and decodes it as above.
 cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits = {});
 
 // Encodes `image` as JPEG and writes it to `path` through a temporary file in the

@@ -1,6 +1,7 @@
 #include "analysis/report/output_formats.hpp"
 
 #include "analysis/report/number_format.hpp"
+#include "analysis/version.hpp"
 
 namespace corvale {
 namespace {
@@ -74,45 +75,74 @@ std::string csvField(std::string_view raw) {
 
 std::string summaryCsvHeader() {
   return "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,"
-         "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error,flags\n";
+         "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error,flags,"
+         "estimatedColonies,method,minColonyArea,maxColonyArea,dishLip,dishDiameterMm,"
+         "dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,"
+         "outputError,sha256,version\n";
 }
 
 std::string summaryCsvRow(const DishAnalysis& analysis) {
   std::string row = csvField(analysis.imagePath);
   const auto add = [&row](const std::string& field) { row.append(",").append(field); };
-  if (const auto& s = analysis.statistics) {
+  const auto blanks = [&row](int n) { row.append(static_cast<std::size_t>(n), ','); };
+  const auto& s = analysis.statistics;
+  if (s) {
     add(formatRoundTrip(s->percentage));
     add(formatRoundTrip(s->colonyAreaMm2));
     add(formatRoundTrip(s->medianColonyAreaMm2));
     add(std::to_string(s->estimatedYeasts));
     add(std::to_string(s->colonyCount));
   } else {
-    row.append(",,,,,");
+    blanks(5);
   }
   add(analysis.backgroundLevel ? std::to_string(*analysis.backgroundLevel) : "");
   if (const auto& b = analysis.dishBounds) {
     for (const std::int32_t edge : {b->left, b->right, b->top, b->bottom}) add(std::to_string(edge));
   } else {
-    row.append(",,,,");
+    blanks(4);
   }
   add(csvField(analysis.error.value_or("")));
   std::string flags;
   for (const std::string& flag : analysis.flags) flags.append(flags.empty() ? "" : "; ").append(flag);
   add(csvField(flags));
+
+  add(s ? std::to_string(analysis.estimatedColonies()) : "");
+  add(std::string(countingMethodName(analysis.method)));
+  const AnalysisSettings& settings = analysis.settings;
+  if (analysis.method == CountingMethod::fixed) {
+    for (const std::int32_t value : {settings.minColonyArea, settings.maxColonyArea, settings.dishLip})
+      add(std::to_string(value));
+  } else {
+    blanks(3);  // the adaptive method takes no size range and no lip
+  }
+  add(std::to_string(settings.dishDiameterMm));
+  if (const auto& a = analysis.adaptive) {
+    for (const double value : {a->dishCentre.x, a->dishCentre.y, a->dishRadius, a->agarLightness, a->noise,
+                               a->typicalColonyArea})
+      add(formatRoundTrip(value));
+  } else {
+    blanks(6);
+  }
+  add(csvField(analysis.outputError.value_or("")));
+  add(analysis.sha256);
+  add(std::string(programVersion()));
   row.push_back('\n');
   return row;
 }
 
-std::string coloniesCsvHeader() { return "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY\n"; }
+std::string coloniesCsvHeader() {
+  return "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY,kind\n";
+}
 
 std::string coloniesCsvRows(const DishAnalysis& analysis) {
   std::string rows;
   const std::string path = csvField(analysis.imagePath);
-  for (const Blob& colony : analysis.colonies) {
-    rows += joinFields({path, std::to_string(colony.label), std::to_string(colony.area),
-                        std::to_string(colony.minX), std::to_string(colony.maxX),
-                        std::to_string(colony.minY), std::to_string(colony.maxY),
-                        formatRoundTrip(colony.centroidX), formatRoundTrip(colony.centroidY)});
+  for (const Colony& colony : analysis.colonies) {
+    rows += joinFields({path, std::to_string(colony.region), formatRoundTrip(colony.area),
+                        std::to_string(colony.box.x), std::to_string(colony.box.x + colony.box.width - 1),
+                        std::to_string(colony.box.y), std::to_string(colony.box.y + colony.box.height - 1),
+                        formatRoundTrip(colony.centre.x), formatRoundTrip(colony.centre.y),
+                        std::string(colonyKindName(colony.kind))});
   }
   return rows;
 }
@@ -120,19 +150,40 @@ std::string coloniesCsvRows(const DishAnalysis& analysis) {
 nlohmann::json toJson(const DishAnalysis& analysis) {
   nlohmann::json object;
   object["imagePath"] = analysis.imagePath;
-  if (const auto& s = analysis.statistics) {
+  object["method"] = countingMethodName(analysis.method);
+  const AnalysisSettings& settings = analysis.settings;
+  object["settings"] = analysis.method == CountingMethod::fixed
+                           ? nlohmann::json{{"minColonyArea", settings.minColonyArea},
+                                            {"maxColonyArea", settings.maxColonyArea},
+                                            {"dishLip", settings.dishLip},
+                                            {"dishDiameterMm", settings.dishDiameterMm}}
+                           : nlohmann::json{{"dishDiameterMm", settings.dishDiameterMm}};
+  object["version"] = programVersion();
+  object["sha256"] = analysis.sha256.empty() ? nlohmann::json() : nlohmann::json(analysis.sha256);
+  const auto& s = analysis.statistics;
+  if (s) {
     object["percentage"] = s->percentage;
     object["colonyAreaMm2"] = s->colonyAreaMm2;
     object["medianColonyAreaMm2"] = s->medianColonyAreaMm2;
     object["estimatedYeasts"] = s->estimatedYeasts;
     object["colonyCount"] = s->colonyCount;
+    object["estimatedColonies"] = analysis.estimatedColonies();
   }
-  if (analysis.backgroundLevel) object["backgroundLevel"] = *analysis.backgroundLevel;
+  object["backgroundLevel"] = analysis.backgroundLevel ? nlohmann::json(*analysis.backgroundLevel) : nlohmann::json();
   if (const auto& b = analysis.dishBounds) {
     object["dishBounds"] = {{"left", b->left}, {"right", b->right}, {"top", b->top}, {"bottom", b->bottom}};
+  } else {
+    object["dishBounds"] = nullptr;
+  }
+  if (const auto& a = analysis.adaptive) {
+    object["dishCircle"] = {{"centreX", a->dishCentre.x}, {"centreY", a->dishCentre.y}, {"radius", a->dishRadius}};
+    object["agarLightness"] = a->agarLightness;
+    object["noise"] = a->noise;
+    object["typicalColonyArea"] = a->typicalColonyArea;
   }
   if (!analysis.flags.empty()) object["flags"] = analysis.flags;
   if (analysis.error) object["error"] = *analysis.error;
+  if (analysis.outputError) object["outputError"] = *analysis.outputError;
   return object;
 }
 

@@ -1,0 +1,88 @@
+#include "analysis/image_outputs.hpp"
+
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/fixed/fixed_analysis.hpp"
+#include "blobs/rendering.hpp"
+
+namespace corvale {
+namespace {
+
+cv::Mat colourCopy(const cv::Mat& photograph) {
+  cv::Mat colour;
+  switch (photograph.channels()) {
+    case 1: cv::cvtColor(photograph, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = photograph.clone(); break;
+    case 4: cv::cvtColor(photograph, colour, cv::COLOR_BGRA2BGR); break;
+    default: {
+      cv::Mat first;
+      cv::extractChannel(photograph, first, 0);
+      cv::cvtColor(first, colour, cv::COLOR_GRAY2BGR);
+    }
+  }
+  return colour;
+}
+
+void drawCrosses(cv::Mat& image, const DishAnalysis& analysis) {
+  for (const Colony& colony : analysis.colonies)
+    drawCross(image, cv::Point(static_cast<int>(colony.centre.x), static_cast<int>(colony.centre.y)));
+}
+
+void drawBoxes(cv::Mat& image, const DishAnalysis& analysis) {
+  for (const Colony& colony : analysis.colonies) {
+    Blob box;
+    box.minX = static_cast<std::uint32_t>(colony.box.x);
+    box.minY = static_cast<std::uint32_t>(colony.box.y);
+    box.maxX = static_cast<std::uint32_t>(colony.box.x + colony.box.width - 1);
+    box.maxY = static_cast<std::uint32_t>(colony.box.y + colony.box.height - 1);
+    drawBoundingBox(image, box);
+  }
+}
+
+}  // namespace
+
+cv::Mat drawAnnotations(const DishAnalysis& analysis, bool boxes) {
+  if (analysis.photograph.empty()) return {};
+  cv::Mat annotated = colourCopy(analysis.photograph);
+  drawCrosses(annotated, analysis);
+  if (boxes) drawBoxes(annotated, analysis);
+  return annotated;
+}
+
+bool writeAnalysisImages(DishAnalysis& analysis, const ImageOutputs& outputs, const StageOutputs& stageOutputs) {
+  if (!analysis.ok() || analysis.photograph.empty()) return analysis.ok();
+  try {
+    const bool adaptive = analysis.method == CountingMethod::adaptive;
+    if (adaptive && !analysis.stages && (outputs.write || !stageOutputs.folder.empty()))
+      throw std::logic_error("the adaptive method's stage images were not kept");
+    const auto write = [&](const char* name, const cv::Mat& image) {
+      if (outputs.write) writeJpeg(outputs.folder / (outputs.prefix + name), image);
+    };
+    if (outputs.write) write("threshold.jpg", adaptive ? analysis.stages->mask : thresholdPhotograph(analysis.photograph));
+    cv::Mat annotated = drawAnnotations(analysis, false);
+    write("centroid.jpg", annotated);
+    drawBoxes(annotated, analysis);
+    write("bb.jpg", annotated);
+    analysis.annotatedImage = annotated;
+
+    if (adaptive && !stageOutputs.folder.empty()) {
+      const AdaptiveStages& stages = *analysis.stages;
+      const std::pair<const char*, const cv::Mat*> images[] = {
+          {"1-dish.jpg", &stages.dish},         {"2-background.jpg", &stages.background},
+          {"3-contrast.jpg", &stages.contrast}, {"4-mask.jpg", &stages.mask},
+          {"5-colonies.jpg", &annotated}};
+      for (const auto& [suffix, image] : images) writeJpeg(stageOutputs.folder / (stageOutputs.prefix + suffix), *image);
+    }
+  } catch (const cv::Exception& error) {
+    analysis.outputError = "an image cannot be drawn: " + error.err;
+  } catch (const std::bad_alloc&) {
+    analysis.outputError = "not enough memory to write the images";
+  } catch (const std::exception& error) {
+    analysis.outputError = error.what();
+  }
+  return !analysis.outputError;
+}
+
+}  // namespace corvale
