@@ -23,18 +23,20 @@ struct ErrorManager {
   jpeg_error_mgr base;  // first member: libjpeg sees the struct as its own
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool fromLibrary;     // the message is libjpeg's own, not one of ours
 };
 
-[[noreturn]] void failWith(j_common_ptr info, const char* message) {
+[[noreturn]] void failWith(j_common_ptr info, const char* message, bool fromLibrary = false) {
   auto* errors = reinterpret_cast<ErrorManager*>(info->err);
   std::snprintf(errors->message, sizeof errors->message, "%s", message);
+  errors->fromLibrary = fromLibrary;
   std::longjmp(errors->jump, 1);
 }
 
 [[noreturn]] void failWithLibraryMessage(j_common_ptr info) {
   char message[JMSG_LENGTH_MAX];
   (*info->err->format_message)(info, message);
-  failWith(info, message);
+  failWith(info, message, true);
 }
 
 // Level -1 is a warning: the data is corrupt and libjpeg would carry on with made-up
@@ -88,13 +90,14 @@ bool readPixels(Decoder& decoder, cv::Mat& pixels) {
   while (decoder.info.output_scanline < decoder.info.output_height) {
     JSAMPROW row = pixels.ptr(static_cast<int>(decoder.info.output_scanline));
     if (jpeg_read_scanlines(&decoder.info, &row, 1) != 1)
-      failWith(reinterpret_cast<j_common_ptr>(&decoder.info), "the image data ends early");
+      failWith(reinterpret_cast<j_common_ptr>(&decoder.info), "the JPEG image data ends early");
   }
   jpeg_finish_decompress(&decoder.info);
   return true;
 }
 
 [[noreturn]] void throwDecodingFailure(const Decoder& decoder) {
+  if (!decoder.errors.fromLibrary) throw std::runtime_error(decoder.errors.message);
   throw std::runtime_error(std::string("the JPEG image data cannot be decoded: ") + decoder.errors.message);
 }
 
