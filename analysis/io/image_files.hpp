@@ -1,5 +1,6 @@
 #pragma once
-// Photograph files: paths, folder listings, loading and writing JPEG images.
+// Photograph files: paths, folder listings, loading photographs, writing JPEG and
+// PNG images.
 
 #include <cstdint>
 #include <filesystem>

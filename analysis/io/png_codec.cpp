@@ -29,7 +29,8 @@ struct Messages {
 }
 
 // Warnings concern ancillary chunks (a colour profile, text, a chunk with a bad
-// checksum that libpng skips); the pixels are sound, so they are dropped.
+// checksum that libpng skips) or data after the complete image; the pixels are
+// sound, so they are dropped.
 void dropWarning(png_structp, png_const_charp) {}
 
 struct Source {
