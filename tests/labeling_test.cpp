@@ -334,8 +334,8 @@ TEST(LabelBlobs, MasksOfTooManyRegionsAreRefused) {
       ADD_FAILURE() << "not refused";
     } catch (const std::runtime_error& error) {
       EXPECT_STREQ(error.what(),
-                   "the image breaks up into more than 65536 separate regions (one per 64 pixels); it is not a plate "
-                   "photograph");
+                   "the image breaks up into too many pieces to be a plate photograph (more than 65536, one per 64 "
+                   "pixels)");
     }
     EXPECT_TRUE(refused.blobs.empty());
   }
