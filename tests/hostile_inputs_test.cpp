@@ -170,6 +170,8 @@ TEST_F(HostileInputs, WhatTheDecoderFindsFailsThePhotographQuietly) {
   Bytes noise = jpeg;
   cv::RNG rng(11);
   for (std::size_t at = dataStart; at + 2 < noise.size(); ++at) noise[at] = static_cast<std::uint8_t>(rng.uniform(0, 255));
+  Bytes arithmetic = jpeg;  // the same data declared arithmetic-coded: garbage to that decoder
+  arithmetic[testing::findSegment(jpeg, 0xC0) + 1] = 0xC9;
   const struct {
     const char* name;
     Bytes file;
@@ -184,6 +186,7 @@ TEST_F(HostileInputs, WhatTheDecoderFindsFailsThePhotographQuietly) {
       {"many-scans.jpg", testing::manyScanJpeg(plate(), 400), {}, "the JPEG image has more than 300 scans"},
       {"cut-with-end.jpg", cutWithEnd, {}, "the JPEG image data cannot be decoded: Corrupt JPEG data"},
       {"noise.jpg", noise, {}, "the JPEG image data cannot be decoded"},
+      {"arithmetic.jpg", arithmetic, {}, "the JPEG image is arithmetic-coded"},
       {"checkerboard.png", encode(".png", testing::checkerboardPlate(600)), {},
        "the image breaks up into too many pieces to be a plate photograph (more than 65536"},
   };

@@ -206,6 +206,11 @@ cv::Mat decodeJpeg(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels)
 
   // The size libjpeg will decode: that of the first frame header, whatever follows.
   requirePixelLimit(decoder.info.image_width, decoder.info.image_height, maxPixels);
+  // libjpeg's arithmetic decoder pads data that ends early with zeros without a
+  // warning, so damage cannot be told from a photograph; no camera writes them.
+  if (decoder.info.arith_code)
+    throw std::runtime_error("the JPEG image is arithmetic-coded, which no camera writes and whose damage cannot be "
+                             "detected");
   const int components = decoder.info.num_components;
   int type = CV_8UC3;
   if (components == 4) {

@@ -17,8 +17,8 @@ inline constexpr int maxJpegScans = 300;
 // Decodes a JPEG as it is stored: one channel (CV_8UC1) for a grey image, otherwise
 // BGR (CV_8UC3); CMYK is converted to BGR. The size the decoder will produce is
 // checked against `maxPixels` before anything is allocated. Throws std::runtime_error
-// for a size above the limit, more than maxJpegScans scans, any corrupt-data warning
-// and any decoding error, with the decoder's reason.
+// for a size above the limit, arithmetic coding, more than maxJpegScans scans, any
+// corrupt-data warning and any decoding error, with the decoder's reason.
 cv::Mat decodeJpeg(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels);
 
 // Encodes an 8-bit image of 1, 3 (BGR) or 4 (BGRA, alpha dropped) channels as a
