@@ -114,7 +114,7 @@ DishAnalysis analysePhotographFile(const std::string& imagePath, CountingMethod 
   return runGuarded(imagePath, method, settings, [&](DishAnalysis& result) {
     const std::vector<std::uint8_t> bytes = readPhotographFile(imagePath, options.limits);
     result.sha256 = sha256Hex(bytes);
-    analyse(result, decodePhotograph(bytes, options.limits), options, buffers);
+    analyse(result, decodePhotograph(bytes, options.limits, &result.orientation), options, buffers);
   });
 }
 

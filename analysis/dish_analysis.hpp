@@ -35,6 +35,7 @@ struct DishAnalysis {
   CountingMethod method = CountingMethod::fixed;
   AnalysisSettings settings;                     // as given; the adaptive method uses only the diameter
   std::string sha256;                            // of the photograph's bytes, once read
+  int orientation = 1;                           // EXIF orientation of the photograph, kept in its images
   std::optional<std::string> error;              // the photograph could not be analysed: no numbers
   std::optional<std::string> outputError;        // the numbers stand, but an image could not be written
   std::optional<std::int32_t> backgroundLevel;   // fixed method, once measured

@@ -58,7 +58,7 @@ bool writeAnalysisImages(DishAnalysis& analysis, const ImageOutputs& outputs, co
     if (adaptive && !analysis.stages && (outputs.write || !stageOutputs.folder.empty()))
       throw std::logic_error("the adaptive method's stage images were not kept");
     const auto write = [&](const char* name, const cv::Mat& image) {
-      if (outputs.write) writeJpeg(outputs.folder / (outputs.prefix + name), image);
+      if (outputs.write) writeJpeg(outputs.folder / (outputs.prefix + name), image, analysis.orientation);
     };
     if (outputs.write) write("threshold.jpg", adaptive ? analysis.stages->mask : thresholdPhotograph(analysis.photograph));
     cv::Mat annotated = drawAnnotations(analysis, false);
@@ -71,9 +71,16 @@ bool writeAnalysisImages(DishAnalysis& analysis, const ImageOutputs& outputs, co
       const AdaptiveStages& stages = *analysis.stages;
       const std::pair<const char*, const cv::Mat*> images[] = {
           {"1-dish.jpg", &stages.dish},         {"2-background.jpg", &stages.background},
-          {"3-contrast.jpg", &stages.contrast}, {"4-mask.jpg", &stages.mask},
+          {"3-contrast.jpg", &stages.contrast}, {"4-mask.png", &stages.mask},
           {"5-colonies.jpg", &annotated}};
-      for (const auto& [suffix, image] : images) writeJpeg(stageOutputs.folder / (stageOutputs.prefix + suffix), *image);
+      for (const auto& [suffix, image] : images) {
+        const std::filesystem::path path = stageOutputs.folder / (stageOutputs.prefix + suffix);
+        if (path.extension() == ".png") {
+          writePng(path, *image);  // the mask, lossless
+        } else {
+          writeJpeg(path, *image, analysis.orientation);
+        }
+      }
     }
   } catch (const cv::Exception& error) {
     analysis.outputError = "an image cannot be drawn: " + error.err;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -22,12 +24,16 @@ struct Run {
   std::uint32_t label;
 };
 
-// What a provisional region has gathered: its area, box and raw moments. The sums
-// are whole numbers, exact in 64-bit integers for any image that fits in memory.
+// The sums of x, y, x*y, x^2 and y^2 are whole numbers. 64 bits are not enough for
+// every image OpenCV can hold (a fully set 540000 x 185 mask passes 2^63 in m20);
+// 128 bits are: at most 2^62 pixels times coordinates below 2^31 squared.
+using MomentSum = unsigned __int128;
+
+// What a provisional region has gathered: its area, box and raw moments.
 struct RegionSums {
   std::uint32_t area;
   std::uint32_t minX, maxX, minY, maxY;
-  std::int64_t m10, m01, m11, m20, m02;
+  MomentSum m10, m01, m11, m20, m02;
 };
 
 // Working memory of one call, kept per thread so that a batch of photographs
@@ -38,6 +44,16 @@ struct Scratch {
   std::vector<RegionSums> sums;          // by provisional label (entry 0 unused)
   std::vector<std::uint32_t> parent;     // union-find parent by provisional label
   std::vector<std::uint32_t> rank;       // union-find rank by provisional label
+};
+
+// Every region started counts, before pieces that meet further down are joined: the
+// scan stops as soon as the count passes the limit, before the memory of the regions
+// (about 300 bytes each with their records) runs away. On the sample plates a region
+// starts once per 380 pixels or less often.
+struct TooManyRegions : std::runtime_error {
+  explicit TooManyRegions(std::uint64_t limit)
+      : std::runtime_error("the image breaks up into too many pieces to be a plate photograph (more than " +
+                           std::to_string(limit) + ", one per " + std::to_string(pixelsPerRegion) + " pixels)") {}
 };
 
 std::uint32_t findLabelRoot(std::vector<std::uint32_t>& parent, std::uint32_t label) {
@@ -108,11 +124,11 @@ void findRuns(const std::uint8_t* row, std::uint32_t width, std::vector<Run>& ru
 // Adds the pixels [start, end) of row y; the sums of x and x^2 over the run are
 // taken in closed form.
 void addRun(RegionSums& sums, std::uint32_t start, std::uint32_t end, std::uint32_t y) {
-  const std::int64_t a = start;
-  const std::int64_t n = end - start;
-  const std::int64_t yy = y;
-  const std::int64_t sumX = (2 * a + n - 1) * n / 2;
-  const std::int64_t sumXX = n * a * a + a * n * (n - 1) + (n - 1) * n * (2 * n - 1) / 6;
+  const MomentSum a = start;
+  const MomentSum n = end - start;
+  const MomentSum yy = y;
+  const MomentSum sumX = (2 * a + n - 1) * n / 2;
+  const MomentSum sumXX = n * a * a + a * n * (n - 1) + (n - 1) * n * (2 * n - 1) / 6;
   sums.area += static_cast<std::uint32_t>(n);
   sums.maxX = std::max(sums.maxX, end - 1);
   sums.maxY = y;
@@ -145,7 +161,7 @@ void mergeInto(RegionSums& root, const RegionSums& other) {
 // outcome of every union depends only on the roots involved, which label of a run
 // stands for it does not matter.
 // Returns the number of foreground pixels.
-std::uint32_t scanRuns(const cv::Mat& mask, Scratch& s) {
+std::uint32_t scanRuns(const cv::Mat& mask, std::uint64_t maxRegions, Scratch& s) {
   const auto width = static_cast<std::uint32_t>(mask.cols);
   const auto height = static_cast<std::uint32_t>(mask.rows);
   std::uint32_t pixels = 0;
@@ -173,6 +189,7 @@ std::uint32_t scanRuns(const cv::Mat& mask, Scratch& s) {
         label = s.runs[touching].label;  // the first pixel joins its upper neighbour
         ++touching;
       } else {
+        if (s.parent.size() > maxRegions) throw TooManyRegions(maxRegions);
         label = static_cast<std::uint32_t>(s.parent.size());
         s.sums.push_back({0, run.start, run.start, y, y, 0, 0, 0, 0, 0});
         s.parent.push_back(label);
@@ -191,6 +208,8 @@ std::uint32_t scanRuns(const cv::Mat& mask, Scratch& s) {
 
 }  // namespace
 
+std::uint64_t maxRegionCount(std::uint64_t pixels) { return std::max<std::uint64_t>(minRegionLimit, pixels / pixelsPerRegion); }
+
 std::uint32_t labelBlobs(const cv::Mat& mask, LabelImage& labelImage, BlobTable& blobs) {
   if (mask.depth() != CV_8U || mask.channels() != 1) {
     raiseFormatError("Error: Input image format.");
@@ -204,7 +223,7 @@ std::uint32_t labelBlobs(const cv::Mat& mask, LabelImage& labelImage, BlobTable&
 
   thread_local Scratch s;
   blobs.clear();
-  const std::uint32_t pixels = scanRuns(mask, s);
+  const std::uint32_t pixels = scanRuns(mask, maxRegionCount(mask.total()), s);
 
   // Resolution: every provisional region hands its sums to its root. Path
   // compression leaves each parent entry pointing straight at the root, so the

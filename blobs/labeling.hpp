@@ -13,6 +13,14 @@ namespace corvale {
 // unsigned 32-bit label: 0 for background, otherwise the label of the pixel's blob.
 using LabelImage = cv::Mat;
 
+// A plate photograph has a few thousand regions at most (colonies, dust, agar grain);
+// the labeller refuses more than one region per 64 pixels, with a floor for small
+// images. A 12-megapixel photograph may hold 187500 regions, a 10000 x 10000
+// checkerboard of single pixels (50 million regions, some 15 GB of records) is refused.
+inline constexpr std::uint64_t pixelsPerRegion = 64;
+inline constexpr std::uint64_t minRegionLimit = 65536;
+std::uint64_t maxRegionCount(std::uint64_t pixels);
+
 // Labels the 4-connected regions of nonzero pixels of `mask` (CV_8UC1).
 //
 // Every pixel of `labelImage` (CV_32S, at least the mask's size) is overwritten,
@@ -26,7 +34,9 @@ using LabelImage = cv::Mat;
 // rank wins a union and, on equal ranks, the root of the upper neighbour wins.
 //
 // Returns the number of foreground pixels. On a wrong format it writes one line to
-// standard error, changes nothing and raises ImageFormatError.
+// standard error, changes nothing and raises ImageFormatError. A mask that starts more than
+// maxRegionCount(pixels of the mask) regions in its raster scan is refused with
+// std::runtime_error before the label image is written; the table is left empty.
 std::uint32_t labelBlobs(const cv::Mat& mask, LabelImage& labelImage, BlobTable& blobs);
 
 }  // namespace corvale

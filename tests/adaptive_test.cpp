@@ -172,7 +172,7 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   // 100 mm over the dish's 1040-pixel diameter: a colony of radius 10.5 covers about 3.2 mm^2.
   EXPECT_NEAR(s.medianColonyAreaMm2, 3.2, 1.2);
   EXPECT_NEAR(s.estimatedYeasts, plate.colonies, 0.1 * plate.colonies);
-  for (const char* stage : {"plate.1-dish.jpg", "plate.2-background.jpg", "plate.3-contrast.jpg", "plate.4-mask.jpg",
+  for (const char* stage : {"plate.1-dish.jpg", "plate.2-background.jpg", "plate.3-contrast.jpg", "plate.4-mask.png",
                             "plate.5-colonies.jpg"})
     EXPECT_TRUE(std::filesystem::exists(folder.path() / "debug" / stage)) << stage;
   for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})

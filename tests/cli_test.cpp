@@ -181,7 +181,7 @@ TEST_F(CommandLine, TheAdaptiveMethodReportsFlagsAndWritesItsStages) {
   const nlohmann::json results = nlohmann::json::parse(run.out);
   EXPECT_TRUE(results[0].contains("colonyCount"));
   EXPECT_EQ(results[0]["flags"][0], "no dish rim found: the whole frame was taken as the dish");
-  EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.png"));
   EXPECT_EQ(runCli(folder, "--method magic plates").status, 2);
   EXPECT_EQ(runCli(folder, "--method adaptive --debug-images nowhere plates").status, 2);
 }

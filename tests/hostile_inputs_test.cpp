@@ -15,6 +15,7 @@
 #include "analysis/io/image_files.hpp"
 #include "analysis/io/image_header.hpp"
 #include "analysis_helpers.hpp"
+#include "hostile_images.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -105,6 +106,28 @@ TEST_F(HostileInputs, ForeignButSoundImagesAreHandled) {
     ASSERT_TRUE(grey.ok()) << *grey.error;
     EXPECT_EQ(grey.annotatedImage.type(), CV_8UC3);
   }
+
+  // A colour profile that is not one: libpng warns, the pixels are sound, nothing is
+  // printed.
+  Bytes profiledPng = encode(".png", plate());
+  const Bytes profile{'i', 'C', 'C', 'P', 'b', 'a', 'd', 0, 0, 0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+  Bytes chunk{0, 0, 0, static_cast<std::uint8_t>(profile.size() - 4)};
+  chunk.insert(chunk.end(), profile.begin(), profile.end());
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const std::uint8_t byte : profile) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  crc = ~crc;
+  for (const int shift : {24, 16, 8, 0}) chunk.push_back(static_cast<std::uint8_t>(crc >> shift));
+  profiledPng.insert(profiledPng.begin() + 33, chunk.begin(), chunk.end());  // after the signature and IHDR
+  ::testing::internal::CaptureStderr();
+  const DishAnalysis profiled = analyse(write("profile.jpg", profiledPng));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(profiled.ok()) << *profiled.error;
+  ::testing::internal::CaptureStderr();
+  cv::imdecode(profiledPng, cv::IMREAD_UNCHANGED);
+  EXPECT_NE(::testing::internal::GetCapturedStderr(), "");  // the chunk does draw a warning
 }
 
 TEST_F(HostileInputs, TinyAndUniformImagesFail) {
@@ -138,6 +161,48 @@ TEST_F(HostileInputs, HugeClaimedSizesAreRefusedBeforeDecoding) {
   const DishAnalysis small = analyse(write("plate.jpg", normal), PhotographLimits{.maxPixels = 10'000});
   ASSERT_FALSE(small.ok());
   EXPECT_NE(small.error->find("120 x 120 pixels, more than the limit"), std::string::npos) << *small.error;
+}
+
+TEST_F(HostileInputs, WhatTheDecoderFindsFailsThePhotographQuietly) {
+  const Bytes jpeg = encode(".jpg", plate());
+  const std::size_t dataStart = imageDataStart(jpeg);
+  Bytes cutWithEnd(jpeg.begin(), jpeg.begin() + static_cast<long>((dataStart + jpeg.size()) / 2));
+  cutWithEnd.insert(cutWithEnd.end(), {0xFF, 0xD9});
+  Bytes noise = jpeg;
+  cv::RNG rng(11);
+  for (std::size_t at = dataStart; at + 2 < noise.size(); ++at) noise[at] = static_cast<std::uint8_t>(rng.uniform(0, 255));
+  Bytes arithmetic = jpeg;  // the same data declared arithmetic-coded: garbage to that decoder
+  arithmetic[testing::findSegment(jpeg, 0xC0) + 1] = 0xC9;
+  const struct {
+    const char* name;
+    Bytes file;
+    PhotographLimits limits;
+    const char* problem;
+  } cases[] = {
+      // The frame header libjpeg decodes comes first; a walker that kept the last
+      // one would take this for 64 x 64.
+      {"two-frames.jpg", testing::twoFrameJpeg(64, 8000, 8000), {.maxPixels = 1'000'000},
+       "the image is 8000 x 8000 pixels, more than the limit of 1 megapixels"},
+      {"two-frames-within.jpg", testing::twoFrameJpeg(64, 500, 500), {}, "Corrupt JPEG data"},
+      {"many-scans.jpg", testing::manyScanJpeg(plate(), 400), {}, "the JPEG image has more than 300 scans"},
+      {"cut-with-end.jpg", cutWithEnd, {}, "the JPEG image data cannot be decoded: Corrupt JPEG data"},
+      {"noise.jpg", noise, {}, "the JPEG image data cannot be decoded"},
+      {"arithmetic.jpg", arithmetic, {}, "the JPEG image is arithmetic-coded"},
+      {"checkerboard.png", encode(".png", testing::checkerboardPlate(600)), {},
+       "the image breaks up into too many pieces to be a plate photograph (more than 65536"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = write(c.name, c.file);
+    ::testing::internal::CaptureStderr();
+    const DishAnalysis result = analyse(path, c.limits);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.error->find(c.problem), std::string::npos) << *result.error;
+    EXPECT_FALSE(result.statistics.has_value());
+  }
+  // As many scans as the cap still decode.
+  EXPECT_NO_THROW(decodePhotograph(testing::manyScanJpeg(plate(), 300)));
 }
 
 TEST_F(HostileInputs, OnlyRegularFilesAreRead) {

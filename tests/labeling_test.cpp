@@ -291,5 +291,56 @@ TEST(LabelBlobs, CoordinateProductsStayExactBeyond65535) {
   EXPECT_EQ(down.blobs.begin()->second->m02, 70001.0 * 70001.0);
 }
 
+TEST(LabelBlobs, MomentSumsStayExactPast64Bits) {
+  // Two full rows of 3,100,000 pixels: the sum of x^2 is about 2e19, past both
+  // signed and unsigned 64-bit integers.
+  constexpr int width = 3'100'000;
+  const cv::Mat mask(2, width, CV_8UC1, cv::Scalar(1));
+  Labelled result;
+  label(mask, result);
+  ASSERT_EQ(result.blobs.size(), 1u);
+  const Blob& blob = *result.blobs.begin()->second;
+  using Wide = unsigned __int128;
+  const Wide n = width;
+  const Wide sumX = n * (n - 1) / 2;
+  const Wide sumXX = (n - 1) * n * (2 * n - 1) / 6;
+  EXPECT_EQ(blob.m10, static_cast<double>(2 * sumX));
+  EXPECT_EQ(blob.m20, static_cast<double>(2 * sumXX));
+  EXPECT_EQ(blob.m11, static_cast<double>(sumX));
+  EXPECT_EQ(blob.m02, static_cast<double>(n));
+  EXPECT_EQ(blob.centroidX, (width - 1) / 2.0);
+}
+
+TEST(LabelBlobs, MasksOfTooManyRegionsAreRefused) {
+  // 2048 x 2048 pixels allow 65536 regions: a dot every 8 pixels in both directions
+  // is exactly that many; one more dot, or a checkerboard, is too many.
+  ASSERT_EQ(maxRegionCount(2048 * 2048), 65536u);
+  cv::Mat dots(2048, 2048, CV_8UC1, cv::Scalar(0));
+  for (int y = 0; y < dots.rows; y += 8)
+    for (int x = 0; x < dots.cols; x += 8) dots.at<std::uint8_t>(y, x) = 1;
+  cv::Mat oneMore = dots.clone();
+  oneMore.at<std::uint8_t>(2047, 2047) = 1;
+  cv::Mat checkerboard(2048, 2048, CV_8UC1);
+  for (int y = 0; y < checkerboard.rows; ++y)
+    for (int x = 0; x < checkerboard.cols; ++x) checkerboard.at<std::uint8_t>(y, x) = (x + y) % 2;
+
+  Labelled fits;
+  label(dots, fits);
+  EXPECT_EQ(fits.blobs.size(), 65536u);
+  for (const cv::Mat& mask : {oneMore, checkerboard}) {
+    Labelled refused;
+    refused.labels.create(mask.size(), CV_32SC1);
+    try {
+      labelBlobs(mask, refused.labels, refused.blobs);
+      ADD_FAILURE() << "not refused";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(),
+                   "the image breaks up into too many pieces to be a plate photograph (more than 65536, one per 64 "
+                   "pixels)");
+    }
+    EXPECT_TRUE(refused.blobs.empty());
+  }
+}
+
 }  // namespace
 }  // namespace corvale

@@ -7,9 +7,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "analysis/io/image_header.hpp"
+#include "analysis/io/jpeg_codec.hpp"
+#include "analysis/io/png_codec.hpp"
 #include "analysis/io/safe_file.hpp"
 
 namespace corvale {
@@ -58,29 +58,20 @@ std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool 
   return names;
 }
 
-cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits) {
+cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits, int* orientation) {
   if (bytes.empty()) throw std::runtime_error("the file is empty");
   const std::optional<ImageHeader> header = readImageHeader(bytes);
   if (!header) throw std::runtime_error("the file is not a JPEG or PNG image");
   const char* format = header->format == ImageFormat::jpeg ? "JPEG" : "PNG";
   if (header->width == 0 || header->height == 0)
     throw std::runtime_error(std::string("the ") + format + " file ends before its image size");
-  const std::uint64_t pixels = std::uint64_t{header->width} * header->height;
-  if (pixels > limits.maxPixels) {
-    throw std::runtime_error("the image is " + std::to_string(header->width) + " x " + std::to_string(header->height) +
-                             " pixels, more than the limit of " + std::to_string(limits.maxPixels / 1'000'000) +
-                             " megapixels");
-  }
+  requirePixelLimit(header->width, header->height, limits.maxPixels);
   if (!header->complete) throw std::runtime_error(std::string("the ") + format + " file is truncated: image data is missing");
 
-  cv::Mat image;
-  try {
-    image = cv::imdecode(cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data())),
-                         cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception&) {
-    image.release();
-  }
-  if (image.empty()) throw std::runtime_error(std::string("the ") + format + " image data cannot be decoded");
+  // The decoders check the size they will decode themselves, before allocating.
+  cv::Mat image = header->format == ImageFormat::jpeg ? decodeJpeg(bytes, limits.maxPixels)
+                                                      : decodePng(bytes, limits.maxPixels);
+  if (orientation != nullptr) *orientation = header->orientation;
   return image;
 }
 
@@ -109,19 +100,27 @@ std::vector<std::uint8_t> readPhotographFile(const std::string& path, const Phot
   return bytes;
 }
 
-cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits) {
-  return decodePhotograph(readPhotographFile(path, limits), limits);
+cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits, int* orientation) {
+  return decodePhotograph(readPhotographFile(path, limits), limits, orientation);
 }
 
-void writeJpeg(const std::filesystem::path& path, const cv::Mat& image) {
+void writeJpeg(const std::filesystem::path& path, const cv::Mat& image, int orientation) {
   std::vector<std::uint8_t> bytes;
-  bool encoded = false;
   try {
-    encoded = cv::imencode(".jpg", image, bytes);
-  } catch (const cv::Exception&) {
+    bytes = encodeJpeg(image, orientation);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error(path.string() + ": " + error.what());
   }
-  if (!encoded) throw std::runtime_error(path.string() + ": the image cannot be encoded as JPEG");
+  writeFileAtomically(path, bytes);
+}
 
+void writePng(const std::filesystem::path& path, const cv::Mat& image) {
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = encodePng(image);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error(path.string() + ": " + error.what());
+  }
   writeFileAtomically(path, bytes);
 }
 

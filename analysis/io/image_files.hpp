@@ -1,5 +1,6 @@
 #pragma once
-// Photograph files: paths, folder listings, loading and writing JPEG images.
+// Photograph files: paths, folder listings, loading photographs, writing JPEG and
+// PNG images.
 
 #include <cstdint>
 #include <filesystem>
@@ -35,22 +36,30 @@ struct PhotographLimits {
   std::uint64_t maxFileBytes = std::uint64_t{1} << 30;
 };
 
-// Decodes a JPEG or PNG photograph unchanged (its own depth and channels). Refuses,
-// before decoding, content that is neither, a size above the pixel limit, and a JPEG
-// whose image data stops early (the decoder would fill the rest with grey). Throws
-// std::runtime_error with a plain description of the problem.
-cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits = {});
+// Decodes a JPEG or PNG photograph unchanged, in its stored orientation: grey as
+// CV_8UC1, colour as BGR (CV_8UC3), with transparency as BGRA (CV_8UC4), 16-bit PNG
+// as CV_16U. Refuses, before decoding, content that is neither, a size above the
+// pixel limit (as the decoder itself reads it), and a JPEG whose image data stops
+// early; while decoding, corrupt data and JPEGs of more than maxJpegScans scans.
+// Throws std::runtime_error with a plain description of the problem. `orientation`,
+// when given, receives the JPEG's EXIF orientation (1 to 8; 1 for PNG or none).
+cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits = {},
+                         int* orientation = nullptr);
 
 // The bytes of a photograph's file: a regular file (never a folder, a FIFO or a
 // device) no larger than the limit. Throws std::runtime_error with the problem.
 std::vector<std::uint8_t> readPhotographFile(const std::string& path, const PhotographLimits& limits = {});
 
 // Reads a photograph's file and decodes it as above.
-cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits = {});
+cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits = {}, int* orientation = nullptr);
 
-// Encodes `image` as JPEG and writes it to `path` through a temporary file in the
-// same folder, so that a failed write never leaves a truncated image behind.
-// Throws std::runtime_error naming the file and the problem.
-void writeJpeg(const std::filesystem::path& path, const cv::Mat& image);
+// Encodes `image` as JPEG at quality 95, with `orientation` (2 to 8) as its EXIF
+// orientation, and writes it to `path` through a temporary file in the same folder,
+// so that a failed write never leaves a truncated image behind. Throws
+// std::runtime_error naming the file and the problem.
+void writeJpeg(const std::filesystem::path& path, const cv::Mat& image, int orientation = 1);
+
+// The same for a lossless PNG.
+void writePng(const std::filesystem::path& path, const cv::Mat& image);
 
 }  // namespace corvale
