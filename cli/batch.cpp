@@ -173,6 +173,15 @@ void assignOutputNames(std::vector<BatchItem>& items, const BatchOptions& option
   }
 }
 
+bool isPhotographOfRun(const std::vector<BatchItem>& items, const std::filesystem::path& path) {
+  const std::filesystem::path key = entryKey(path.parent_path(), path.filename().string());
+  const std::optional<FileIdentity> identity = identityOf(path);
+  return std::any_of(items.begin(), items.end(), [&](const BatchItem& item) {
+    const std::filesystem::path input(item.imagePath);
+    return entryKey(input.parent_path(), input.filename().string()) == key || (identity && identityOf(input) == identity);
+  });
+}
+
 unsigned usableCpuCount() {
   cpu_set_t set;
   CPU_ZERO(&set);

@@ -26,7 +26,7 @@ struct BatchItem {
 struct BatchOptions {
   AnalysisSettings settings;
   PhotographLimits limits;
-  CountingMethod method = CountingMethod::adaptive;
+  CountingMethod method = CountingMethod::fixed;  // the command line defaults to adaptive itself
   std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
@@ -57,6 +57,10 @@ std::vector<BatchItem> collectBatch(const std::vector<std::string>& paths);
 // "<stem>-3." and so on, until every name of that photograph is free. One photograph
 // whose plain names are taken gets "<stem>." instead.
 void assignOutputNames(std::vector<BatchItem>& items, const BatchOptions& options);
+
+// True when `path` is one of the items' photographs: the same folder entry however
+// spelt, or the same file by device and inode.
+bool isPhotographOfRun(const std::vector<BatchItem>& items, const std::filesystem::path& path);
 
 // The CPUs this process may run on (its affinity mask), at least 1.
 unsigned usableCpuCount();

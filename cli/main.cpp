@@ -275,6 +275,11 @@ int main(int argc, char** argv) {
     return exitSomeFailed;
   }
   corvale::assignOutputNames(items, options);
+  if (!coloniesPath.empty() && corvale::isPhotographOfRun(items, coloniesPath)) {
+    std::cerr << "corvale-cli: --colonies: " << corvale::escapeControlCharacters(coloniesPath)
+              << " is a photograph of this run; choose another file\n";
+    return exitUsage;
+  }
 
   std::optional<ColonyFile> colonies;
   if (!coloniesPath.empty()) colonies.emplace(coloniesPath);

@@ -290,6 +290,7 @@ TEST(Options, UsageErrorsSayWhatIsWrong) {
       {"--lip 3 p.jpg", "--lip is used only by the fixed method"},
       {"--min-area.jpg", "to analyse a file whose name starts with a dash, put -- before"},
       {"--output-dir p.jpg p.jpg", "--output-dir: p.jpg is a file, not a folder"},
+      {"--colonies ./p.jpg p.jpg", "--colonies: ./p.jpg is a photograph of this run"},
   };
   TemporaryFolder folder;
   writePlate(folder.path() / "p.jpg", 1);
