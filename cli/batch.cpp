@@ -74,10 +74,18 @@ std::optional<std::string> lookupProblem(const std::string& path) {
 class MemoryGate {
  public:
   explicit MemoryGate(std::uint64_t budget) : budget_(budget) {}
+  // Takes `bytes` of the budget if they fit now.
+  bool tryAcquire(std::uint64_t bytes) {
+    if (budget_ == 0) return true;
+    std::lock_guard lock(mutex_);
+    if (!fits(bytes)) return false;
+    used_ += bytes;
+    return true;
+  }
   void acquire(std::uint64_t bytes) {
     if (budget_ == 0) return;
     std::unique_lock lock(mutex_);
-    released_.wait(lock, [&] { return used_ == 0 || used_ + bytes <= budget_; });
+    released_.wait(lock, [&] { return fits(bytes); });
     used_ += bytes;
   }
   void release(std::uint64_t bytes) {
@@ -88,6 +96,8 @@ class MemoryGate {
   }
 
  private:
+  bool fits(std::uint64_t bytes) const { return used_ == 0 || used_ + bytes <= budget_; }
+
   std::uint64_t budget_;
   std::uint64_t used_ = 0;
   std::mutex mutex_;
@@ -238,7 +248,10 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
       DishAnalysis result;
       if (item.failure.empty()) {
         const std::uint64_t bytes = options.memoryBudget == 0 ? 0 : estimatedWorkingBytes(item.imagePath, options.limits);
-        memory.acquire(bytes);
+        if (!memory.tryAcquire(bytes)) {
+          buffers = {};  // a waiting worker holds no memory of its last photograph
+          memory.acquire(bytes);
+        }
         const bool stageImages = options.method == CountingMethod::adaptive && !options.debugFolder.empty();
         const RunOptions run{options.limits, options.writeImages || stageImages};
         result = analysePhotographFile(item.imagePath, options.method, options.settings, run, &buffers);

@@ -219,8 +219,8 @@ int main(int argc, char** argv) {
                  "as <stem>.<n>-<stage>.jpg; created if missing")
       ->type_name("FOLDER");
   app.add_option("-j,--jobs", options.jobs,
-                 "Photographs analysed in parallel (default: the " + std::to_string(cpus) +
-                     " CPUs this process may use; at most " + std::to_string(jobsPerCpu) +
+                 "Photographs analysed in parallel (default: the number of CPUs this process may use, here " +
+                     std::to_string(cpus) + "; at most " + std::to_string(jobsPerCpu) +
                      " per CPU, and fewer while large photographs would need more than half the memory)")
       ->type_name("N")
       ->check(plainCheck([](const std::string& value) {

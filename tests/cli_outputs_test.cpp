@@ -18,6 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/io/safe_file.hpp"
+#include "analysis/report/output_formats.hpp"
+#include "cli/batch.hpp"
 #include "cli_helpers.hpp"
 
 namespace corvale {
@@ -271,6 +273,31 @@ TEST(Interruption, ASignalRemovesTemporaryFilesAndEndsTheProcessByIt) {
   for (std::size_t start = 0, end; (end = rest.find('\n', start)) != std::string::npos; start = end + 1)
     EXPECT_EQ(commas(std::string_view(rest).substr(start, end - start)), commas(header));
   EXPECT_FALSE(anyTemporaryFileUnder(folder.path()));
+}
+
+TEST(Limits, WorkersAndTheMemoryBudgetDoNotChangeTheResults) {
+  TemporaryFolder folder;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 6; ++i) {
+    paths.push_back((folder.path() / (std::to_string(i) + ".jpg")).string());
+    writePlate(paths.back(), 1 + i % 3);
+  }
+  const auto summary = [&](unsigned jobs, std::uint64_t budget) {
+    BatchOptions options;
+    options.writeImages = false;
+    options.jobs = jobs;
+    options.memoryBudget = budget;  // 1 byte: every photograph waits for the others to finish
+    std::string rows;
+    std::size_t expected = 0;
+    runBatch(collectBatch(paths), options, [&](std::size_t index, const DishAnalysis& analysis) {
+      EXPECT_EQ(index, expected++);
+      rows += summaryCsvRow(analysis);
+    });
+    return rows;
+  };
+  const std::string alone = summary(1, 0);
+  for (const auto& [jobs, budget] : std::vector<std::pair<unsigned, std::uint64_t>>{{4, 1}, {4, 0}, {3, 200'000'000}})
+    EXPECT_EQ(summary(jobs, budget), alone) << jobs << " workers, budget " << budget;
 }
 
 TEST(Options, UsageErrorsSayWhatIsWrong) {
