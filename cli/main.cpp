@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -141,7 +142,7 @@ void hintAtDashedFileNames(const CLI::App& app, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--") return;
-    if (argument.size() < 2 || argument[0] != '-') continue;
+    if (argument.size() < 2 || argument[0] != '-' || std::isdigit(static_cast<unsigned char>(argument[1]))) continue;
     std::string name = argument.substr(0, argument.find('='));
     if (name.rfind("--", 0) != 0) name = name.substr(0, 2);  // -j4
     if (app.get_option_no_throw(name) != nullptr) continue;
