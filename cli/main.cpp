@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
   CLI::Option* lip = app.add_option("--lip", options.settings.dishLip,
                                     "Width of the dish's rim left out, in pixels (fixed method only)")
                          ->capture_default_str();
-  app.add_option("--diameter", options.settings.dishDiameterMm, "Real diameter of the dish, in mm")
+  app.add_option("--diameter", options.settings.dishDiameterMm, "Real diameter of the dish, in mm (1 to 10000)")
       ->capture_default_str()
       ->check(plainCheck([](const std::string& value) {
         return wholeNumberIn(value, 1, maxDiameterMm, "a whole number of millimetres");
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
   app.add_option("--colonies", coloniesPath, "Also write one CSV row per counted colony to this file")
       ->type_name("FILE");
   std::uint64_t maxMegapixels = options.limits.maxPixels / 1'000'000;
-  app.add_option("--max-megapixels", maxMegapixels, "Refuse, before decoding, photographs larger than this many megapixels")
+  app.add_option("--max-megapixels", maxMegapixels, "Refuse, before decoding, photographs larger than this many megapixels (1 to 100000)")
       ->capture_default_str()
       ->check(plainCheck([](const std::string& value) {
         return wholeNumberIn(value, 1, maxMegapixelsLimit, "a whole number of megapixels");
