@@ -49,8 +49,19 @@ double medianLocatedArea(const std::vector<Colony>& colonies) {
   return areas[areas.size() / 2];
 }
 
+// The adaptive method finds the dish and the agar's shading on copies reduced to a few
+// hundred pixels across; a frame far longer than it is wide would leave nothing of its
+// short side there.
+constexpr int maxAdaptiveAspectRatio = 100;
+
 void analyseAdaptive(DishAnalysis& result, const cv::Mat& photograph, const AnalysisSettings& settings,
                      bool keepStages) {
+  if (std::max(photograph.cols, photograph.rows) > maxAdaptiveAspectRatio * std::min(photograph.cols, photograph.rows)) {
+    throw std::runtime_error("the photograph is " + std::to_string(photograph.cols) + " x " +
+                             std::to_string(photograph.rows) +
+                             " pixels: the adaptive method needs its long side at most " +
+                             std::to_string(maxAdaptiveAspectRatio) + " times its short side");
+  }
   AdaptiveStages stages;
   AdaptiveCount count = countColoniesAdaptive(colourOf(photograph), keepStages ? &stages : nullptr);
   const double radius = count.dish.radius;

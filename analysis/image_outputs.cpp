@@ -57,24 +57,23 @@ bool writeAnalysisImages(DishAnalysis& analysis, const ImageOutputs& outputs, co
     const bool adaptive = analysis.method == CountingMethod::adaptive;
     if (adaptive && !analysis.stages && (outputs.write || !stageOutputs.folder.empty()))
       throw std::logic_error("the adaptive method's stage images were not kept");
-    const auto write = [&](const char* name, const cv::Mat& image) {
-      if (outputs.write) writeJpeg(outputs.folder / (outputs.prefix + name), image, analysis.orientation);
+    const auto write = [&](std::string_view name, const cv::Mat& image) {
+      if (outputs.write) writeJpeg(outputs.folder / (outputs.prefix + std::string(name)), image, analysis.orientation);
     };
     if (outputs.write) write("threshold.jpg", adaptive ? analysis.stages->mask : thresholdPhotograph(analysis.photograph));
     cv::Mat annotated = drawAnnotations(analysis, false);
-    write("centroid.jpg", annotated);
+    write(outputImageNames[1], annotated);
     drawBoxes(annotated, analysis);
-    write("bb.jpg", annotated);
+    write(outputImageNames[2], annotated);
     analysis.annotatedImage = annotated;
 
     if (adaptive && !stageOutputs.folder.empty()) {
       const AdaptiveStages& stages = *analysis.stages;
-      const std::pair<const char*, const cv::Mat*> images[] = {
-          {"1-dish.jpg", &stages.dish},         {"2-background.jpg", &stages.background},
-          {"3-contrast.jpg", &stages.contrast}, {"4-mask.png", &stages.mask},
-          {"5-colonies.jpg", &annotated}};
-      for (const auto& [suffix, image] : images) {
-        const std::filesystem::path path = stageOutputs.folder / (stageOutputs.prefix + suffix);
+      const cv::Mat* images[] = {&stages.dish, &stages.background, &stages.contrast, &stages.mask, &annotated};
+      static_assert(std::size(images) == std::size(stageImageNames));
+      for (std::size_t i = 0; i < std::size(images); ++i) {
+        const cv::Mat* image = images[i];
+        const std::filesystem::path path = stageOutputs.folder / (stageOutputs.prefix + std::string(stageImageNames[i]));
         if (path.extension() == ".png") {
           writePng(path, *image);  // the mask, lossless
         } else {

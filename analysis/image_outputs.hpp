@@ -5,12 +5,18 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <opencv2/core.hpp>
 
 #include "analysis/dish_analysis.hpp"
 
 namespace corvale {
+
+// The names of the images after their prefix, in the order they are written.
+inline constexpr std::string_view outputImageNames[] = {"threshold.jpg", "centroid.jpg", "bb.jpg"};
+inline constexpr std::string_view stageImageNames[] = {"1-dish.jpg", "2-background.jpg", "3-contrast.jpg",
+                                                       "4-mask.png", "5-colonies.jpg"};
 
 // Where the images of one photograph go: <folder>/<prefix>threshold.jpg and so on.
 struct ImageOutputs {

@@ -80,9 +80,10 @@ void batch(benchmark::State& state) {
     if (!std::filesystem::exists(file)) cv::imwrite(file.string(), bench::platePhotograph(2000, 1500, 80, 100 + i));
     photographs.push_back(file.string());
   }
-  const std::vector<BatchItem> items = collectBatch(photographs);
+  std::vector<BatchItem> items = collectBatch(photographs);
   BatchOptions options;
   options.outputFolder = bench::benchFolder("corvale-bench-out");
+  assignOutputNames(items, options);
   options.jobs = static_cast<unsigned>(state.range(0));
   for (auto _ : state) runBatch(items, options, [](std::size_t, const DishAnalysis&) {});
   state.counters["photographs/s"] = benchmark::Counter(20.0 * static_cast<double>(state.iterations()),

@@ -1,9 +1,11 @@
 #pragma once
 // Analysing many photographs in parallel, reporting them in input order.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/dish_analysis.hpp"
@@ -13,32 +15,70 @@
 namespace corvale {
 
 // One photograph to analyse, or an input that already failed (a folder that cannot
-// be read, a path that does not exist).
+// be read, a path that cannot be looked up).
 struct BatchItem {
   std::string imagePath;
   std::string imagePrefix;  // put before threshold.jpg, centroid.jpg and bb.jpg
+  std::string stagePrefix;  // put before the adaptive method's stage image names
   std::string failure;      // not empty when the input failed before any analysis
 };
 
 struct BatchOptions {
   AnalysisSettings settings;
   PhotographLimits limits;
-  CountingMethod method = CountingMethod::fixed;
+  CountingMethod method = CountingMethod::fixed;  // the command line defaults to adaptive itself
   std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
   unsigned jobs = 1;
+  // Photographs are started only while their estimated working memory together
+  // stays within this many bytes (one photograph always runs); 0: no limit.
+  std::uint64_t memoryBudget = 0;
 };
 
+// True for the names Corvale gives its own images: threshold.jpg, centroid.jpg,
+// bb.jpg and the adaptive method's stage images (1-dish.jpg to 5-colonies.jpg), alone
+// or after a prefix ending in "." ("plate.bb.jpg", "plate-2.4-mask.png").
+bool isOwnImageName(std::string_view name);
+
 // Expands the command line's paths: a folder gives its *.jpg regular files in the
-// folder listing's order, joined to the folder with "/"; anything else is taken as a
-// photograph. With more than one photograph, each gets the prefix "<stem>." for its
-// images (and "<stem>-2." and so on where stems repeat), so that none overwrites another.
+// folder listing's order, joined to the folder with "/", leaving out Corvale's own
+// images (see isOwnImageName) so that a second run does not analyse the first one's
+// output; anything else is taken as a photograph, whatever its name. A path that
+// cannot be looked up for a reason other than its absence (too long, a loop of
+// symbolic links) fails with that reason in words.
 std::vector<BatchItem> collectBatch(const std::vector<std::string>& paths);
 
-// Analyses every item with `options.jobs` workers and writes its images. `report` is called on the calling
-// thread once for each item, in input order, as soon as that item and all before it
-// are done; the order does not depend on the number of workers.
+// Chooses every item's image and stage prefixes. One photograph alone writes the
+// plain names (threshold.jpg and so on); several write "<stem>.threshold.jpg". Stage
+// images are always "<stem>.<n>-<stage>.jpg". Where a name is already taken by an
+// earlier photograph's output, or would replace a photograph of the run (the same
+// folder entry, or the same file by device and inode), the prefix becomes "<stem>-2.",
+// "<stem>-3." and so on, until every name of that photograph is free. One photograph
+// whose plain names are taken gets "<stem>." instead.
+void assignOutputNames(std::vector<BatchItem>& items, const BatchOptions& options);
+
+// True when `path` is one of the items' photographs: the same folder entry however
+// spelt, or the same file by device and inode.
+bool isPhotographOfRun(const std::vector<BatchItem>& items, const std::filesystem::path& path);
+
+// The CPUs this process may run on (its affinity mask), at least 1.
+unsigned usableCpuCount();
+
+// Half of the memory the process may use: the physical memory, or the cgroup's
+// limit where that is lower.
+std::uint64_t defaultMemoryBudget();
+
+// A photograph's estimated working memory from its header (pixels times the bytes
+// an analysis with its images needs per pixel); `limits.maxPixels` worth when the
+// header cannot be read, so that an unknown file never runs beside a large one;
+// 0 for what is not a regular file or cannot be opened (its analysis fails at once).
+std::uint64_t estimatedWorkingBytes(const std::string& path, const PhotographLimits& limits);
+
+// Analyses every item with up to `options.jobs` workers and writes its images.
+// `report` is called on the calling thread once for each item, in input order, as
+// soon as that item and all before it are done; the order does not depend on the
+// number of workers.
 void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
               const std::function<void(std::size_t index, const DishAnalysis&)>& report);
 

@@ -1,5 +1,6 @@
 // corvale-cli as a user runs it: exit codes, output formats, image names, and
-// agreement with the library.
+// agreement with the library. Tests that count with the fixed method's numbers or
+// its size options ask for it with --method fixed (the adaptive method is the default).
 
 #include <gtest/gtest.h>
 
@@ -19,55 +20,17 @@
 #include "analysis/io/image_files.hpp"
 #include "analysis/report/output_formats.hpp"
 #include "analysis_helpers.hpp"
-#include "temporary_folder.hpp"
+#include "cli_helpers.hpp"
 
 namespace corvale {
 namespace {
 
+using testing::CliRun;
+using testing::plate;
+using testing::quoted;
+using testing::readFile;
+using testing::runCli;
 using testing::TemporaryFolder;
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string quoted(const std::string& text) {
-  std::string result = "'";
-  for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return result + "'";
-}
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// Runs corvale-cli with the arguments in `folder` as working directory.
-CliRun runCli(const TemporaryFolder& folder, const std::string& arguments, const std::string& redirect = "") {
-  const std::filesystem::path errFile = folder.path() / "stderr.txt";
-  const std::string command = "cd " + quoted(folder.path().string()) + " && " + quoted(CORVALE_CLI) + " " +
-                              arguments + " 2>" + quoted(errFile.string()) + redirect;
-  CliRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = readFile(errFile);
-  std::filesystem::remove(errFile);
-  return run;
-}
-
-// A plate like the analysis tests', with `colonies` 20 x 20 colonies in a row.
-cv::Mat plate(int colonies) {
-  cv::Mat photo(400, 400, CV_8UC3, cv::Scalar(30, 30, 30));
-  photo(cv::Rect(50, 50, 300, 300)).setTo(cv::Scalar(40, 60, 160));
-  for (int i = 0; i < colonies; ++i) photo(cv::Rect(110 + 30 * i, 190, 20, 20 + i)).setTo(cv::Scalar::all(230));
-  return photo;
-}
 
 // p1.JPG, p2.JPG, ...
 std::string photoName(int i) {
@@ -93,7 +56,7 @@ class CommandLine : public ::testing::Test {
 };
 
 TEST_F(CommandLine, TextReportsInOrderAndImagesPerPhotograph) {
-  const CliRun run = runCli(folder, "--min-area 100 plates");
+  const CliRun run = runCli(folder, "--method fixed --min-area 100 plates");
   ASSERT_EQ(run.status, 0) << run.err;
   for (int i = 1; i <= 3; ++i) {
     const std::string path = "plates/" + photoName(i);
@@ -118,8 +81,8 @@ TEST_F(CommandLine, OnePhotographWritesThePlainImageNames) {
 }
 
 TEST_F(CommandLine, JsonAgreesWithTheLibraryAndDoesNotDependOnJobs) {
-  const CliRun one = runCli(folder, "--format json --no-images --jobs 1 --min-area 100 --lip 7 --diameter 90 plates");
-  const CliRun two = runCli(folder, "--format json --no-images -j 3 --min-area 100 --lip 7 --diameter 90 plates");
+  const CliRun one = runCli(folder, "--method fixed --format json --no-images --jobs 1 --min-area 100 --lip 7 --diameter 90 plates");
+  const CliRun two = runCli(folder, "--method fixed --format json --no-images -j 3 --min-area 100 --lip 7 --diameter 90 plates");
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(one.out, two.out);
   const nlohmann::json results = nlohmann::json::parse(one.out);
@@ -140,7 +103,7 @@ TEST_F(CommandLine, JsonAgreesWithTheLibraryAndDoesNotDependOnJobs) {
 }
 
 TEST_F(CommandLine, CsvSummaryAndColoniesFile) {
-  const CliRun run = runCli(folder, "--format csv --no-images --min-area 100 --colonies colonies.csv plates/p1.JPG");
+  const CliRun run = runCli(folder, "--method fixed --format csv --no-images --min-area 100 --colonies colonies.csv plates/p1.JPG");
   ASSERT_EQ(run.status, 0) << run.err;
   std::istringstream lines(run.out);
   std::string header, row;
@@ -183,7 +146,8 @@ TEST_F(CommandLine, TheAdaptiveMethodReportsFlagsAndWritesItsStages) {
   EXPECT_EQ(results[0]["flags"][0], "no dish rim found: the whole frame was taken as the dish");
   EXPECT_TRUE(std::filesystem::exists(folder.path() / "stages" / "p1.4-mask.png"));
   EXPECT_EQ(runCli(folder, "--method magic plates").status, 2);
-  EXPECT_EQ(runCli(folder, "--method adaptive --debug-images nowhere plates").status, 2);
+  std::ofstream(folder.path() / "afile") << "not a folder";
+  EXPECT_EQ(runCli(folder, "--method adaptive --debug-images afile plates").status, 2);
 }
 
 TEST_F(CommandLine, UsageErrorsAndHelp) {
@@ -191,7 +155,8 @@ TEST_F(CommandLine, UsageErrorsAndHelp) {
   EXPECT_EQ(runCli(folder, "--format xml plates").status, 2);
   EXPECT_EQ(runCli(folder, "--jobs 0 plates").status, 2);
   EXPECT_EQ(runCli(folder, "--min-area ten plates").status, 2);
-  EXPECT_EQ(runCli(folder, "--output-dir nowhere plates").status, 2);
+  std::ofstream(folder.path() / "afile") << "not a folder";
+  EXPECT_EQ(runCli(folder, "--output-dir afile plates").status, 2);
   const CliRun help = runCli(folder, "--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--min-area"), std::string::npos);
@@ -213,7 +178,7 @@ TEST_F(CommandLine, OddEntriesInAFolderNeitherHangNorBreakTheOutputs) {
   cv::imencode(".jpg", plate(2), real);
   std::ofstream(plates / "truncated.jpg", std::ios::binary).write(reinterpret_cast<const char*>(real.data()), real.size() / 2);
 
-  const CliRun json = runCli(folder, "--no-images --format json plates");
+  const CliRun json = runCli(folder, "--method fixed --no-images --format json plates");
   EXPECT_EQ(json.status, 1);
   const nlohmann::json results = nlohmann::json::parse(json.out);  // throws on invalid UTF-8
   std::vector<std::string> paths;
@@ -272,7 +237,8 @@ TEST_F(CommandLine, EveryCountedColonyIsARowAndEveryResultSaysWhereItCameFrom) {
   pclose(pipe);
   const std::string version = runCli(folder, "--version").out;
   for (const char* method : {"fixed", "adaptive"}) {
-    const CliRun run = runCli(folder, std::string("--no-images --format json --colonies rows.csv --min-area 100 ") +
+    const CliRun run = runCli(folder, std::string("--no-images --format json --colonies rows.csv ") +
+                                          (std::string(method) == "fixed" ? "--min-area 100 " : "") +
                                           "--method " + method + " plates");
     ASSERT_EQ(run.status, 0) << run.err;
     const nlohmann::json results = nlohmann::json::parse(run.out);
