@@ -15,6 +15,7 @@
 #include "analysis/fixed/colony_statistics.hpp"
 #include "analysis/fixed/dish_bounds.hpp"
 #include "analysis/io/image_files.hpp"
+#include "analysis/review/corrections.hpp"
 #include "analysis/settings.hpp"
 
 namespace corvale {
@@ -43,6 +44,7 @@ struct DishAnalysis {
   std::optional<ColonyStatistics> statistics;    // colonyCount == colonies.size()
   std::vector<Colony> colonies;                  // every counted colony
   std::vector<std::string> flags;                // why the count may not be reliable
+  std::optional<AppliedCorrections> corrections; // a person's review, when one was applied
 
   cv::Mat photograph;                    // as decoded, for writing the images
   std::optional<AdaptiveStages> stages;  // adaptive method, when kept

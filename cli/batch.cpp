@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "analysis/io/image_files.hpp"
+#include "analysis/review/corrections_file.hpp"
 
 namespace corvale {
 
@@ -52,6 +53,7 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
         const bool stageImages = options.method == CountingMethod::adaptive && !options.debugFolder.empty();
         const RunOptions run{options.limits, options.writeImages || stageImages};
         result = analysePhotographFile(item.imagePath, options.method, options.settings, run, &buffers);
+        if (!options.correctionsFolder.empty()) applyCorrectionsFrom(options.correctionsFolder, result);
         StageOutputs stages;
         if (stageImages) {
           stages.folder = options.debugFolder;

@@ -27,6 +27,7 @@ struct BatchOptions {
   std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
+  std::filesystem::path correctionsFolder;  // where reviews' corrections files are looked up, if anywhere
   unsigned jobs = 1;
 };
 

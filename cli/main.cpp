@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
   app.add_option("--debug-images", options.debugFolder,
                  "Adaptive method: write each stage (dish, background, contrast, mask, colonies) here")
       ->check(CLI::ExistingDirectory);
+  app.add_option("--corrections", options.correctionsFolder,
+                 "Apply the corrections saved by reviews in this folder (the results folder's corrections/)")
+      ->check(CLI::ExistingDirectory);
   app.add_option("-j,--jobs", options.jobs, "Photographs analysed in parallel (default: all cores)")
       ->check(CLI::PositiveNumber);
   app.footer(
