@@ -22,6 +22,11 @@ constexpr double clickSlack = 4.0;         // screen pixels a click may move and
 constexpr double grabDistance = 8.0;       // screen pixels from the dish outline or centre that grab it
 constexpr double smallestLevelSide = 256;  // the pyramid stops halving below this
 
+// Colony centres put a pixel's centre on whole numbers, while the pixel itself covers
+// the square from half a pixel before to half a pixel after; the view's origin is on
+// the latter scale.
+constexpr QPointF halfPixel(0.5, 0.5);
+
 // 8-bit RGB of a decoded photograph of any depth and channel count.
 cv::Mat displayRgb(const cv::Mat& photograph) {
   cv::Mat eight;
@@ -112,15 +117,15 @@ void CReviewView::fitToWindow() {
 
 void CReviewView::zoomAt(QPointF anchor, double factor) {
   if (imageSize_.isEmpty()) return;
-  const QPointF fixed = toImage(anchor);
+  const QPointF fixed = origin_ + anchor / scale_;
   scale_ = std::clamp(scale_ * factor, std::min(fitScale(), 1.0) / 2.0, maximumZoom);
   origin_ = fixed - anchor / scale_;
   fitted_ = false;
   update();
 }
 
-QPointF CReviewView::toImage(QPointF widgetPoint) const { return origin_ + widgetPoint / scale_; }
-QPointF CReviewView::toWidget(QPointF imagePoint) const { return (imagePoint - origin_) * scale_; }
+QPointF CReviewView::toImage(QPointF widgetPoint) const { return origin_ + widgetPoint / scale_ - halfPixel; }
+QPointF CReviewView::toWidget(QPointF imagePoint) const { return (imagePoint + halfPixel - origin_) * scale_; }
 
 void CReviewView::setPolygonTool(bool on) {
   if (on == polygonTool_) return;
@@ -146,18 +151,18 @@ void CReviewView::paintEvent(QPaintEvent*) {
   // The level with at least one of its pixels per screen pixel.
   std::size_t level = 0;
   while (level + 1 < levels_.size() && std::ldexp(1.0, static_cast<int>(level) + 1) * scale_ <= 1.0) ++level;
-  const QRectF visible = QRectF(toImage({0, 0}), toImage(QPointF(width(), height())))
+  const QRectF visible = QRectF(origin_, QSizeF(width(), height()) / scale_)
                              .intersected(QRectF(QPointF(0, 0), QSizeF(imageSize_)));
   if (!visible.isEmpty()) {
     const double shrink = std::ldexp(1.0, -static_cast<int>(level));
     const QRectF source(visible.topLeft() * shrink, visible.size() * shrink);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 2.0);
-    painter.drawImage(QRectF(toWidget(visible.topLeft()), visible.size() * scale_), levels_[level], source);
+    painter.drawImage(QRectF((visible.topLeft() - origin_) * scale_, visible.size() * scale_), levels_[level], source);
   }
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.save();
   painter.scale(scale_, scale_);
-  painter.translate(-origin_);
+  painter.translate(halfPixel - origin_);
   paintMarks(painter, visible.adjusted(-50, -50, 50, 50), scale_, 3.0 / scale_);
 
   // What is being drawn right now.
@@ -266,6 +271,7 @@ QImage CReviewView::annotatedImage() const {
   QImage image = levels_.front().convertToFormat(QImage::Format_RGB32);
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.translate(halfPixel);
   const double lineScale = std::max(1.0, imageSize_.width() / 1500.0);  // lines that show at a normal size
   paintMarks(painter, QRectF(QPointF(0, 0), QSizeF(imageSize_)), 1.0 / lineScale, 3.0);
   return image;

@@ -2,7 +2,7 @@
 // screenshots of one with corrections made, and for timing zoom and pan.
 //
 //   review_window [--results DIR] [--adaptive] PHOTO...        review the photographs
-//   review_window --demo [...] PHOTO                           with a few corrections made, zoomed in
+//   review_window --demo [--zoom F] [...] PHOTO                with a few corrections made, zoomed in F times
 //   review_window --measure [...] PHOTO                        time wheel steps and pan steps, then quit
 
 #include <algorithm>
@@ -90,7 +90,7 @@ void measure(CReviewDlg& window) {
 }
 
 // A few corrections near the middle of the dish, then zoomed in on them.
-void demo(CReviewDlg& window) {
+void demo(CReviewDlg& window, double zoom) {
   CReviewModel* model = window.model();
   const DishAnalysis& analysis = model->analysis();
   const auto dish = model->dish();
@@ -103,13 +103,12 @@ void demo(CReviewDlg& window) {
   });
   model->toggleAt(near[0].centre, 1);
   model->addColony(focus + cv::Point2d(-dish->radius / 12, dish->radius / 14), typicalColonyRadius(analysis));
-  const cv::Point2d corner = near[3].centre;
+  const cv::Point2d corner = near[6].centre;
   model->exclude(excludedRectangle({corner.x - 40, corner.y - 40, 110, 80}));
   CReviewView* view = window.view();
   view->fitToWindow();
   const QPointF at = view->toWidget({focus.x, focus.y});
-  view->zoomAt(at, 5.5);
-  view->zoomAt(QPointF(view->width() / 2.0, view->height() / 2.0), 1.0);
+  view->zoomAt(at, zoom);
   // Keep the focus in the middle of the view.
   const QPointF shift = view->toWidget({focus.x, focus.y}) - QPointF(view->width() / 2.0, view->height() / 2.0);
   QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 300), Qt::MiddleButton, Qt::MiddleButton, Qt::NoModifier);
@@ -130,16 +129,18 @@ int main(int argc, char** argv) {
   CountingMethod method = CountingMethod::fixed;
   bool measuring = false;
   bool demonstrating = false;
+  double zoom = 5.5;
   const QStringList arguments = app.arguments();
   for (int i = 1; i < arguments.size(); ++i) {
     if (arguments[i] == "--measure") measuring = true;
     else if (arguments[i] == "--demo") demonstrating = true;
+    else if (arguments[i] == "--zoom" && i + 1 < arguments.size()) zoom = arguments[++i].toDouble();
     else if (arguments[i] == "--adaptive") method = CountingMethod::adaptive;
     else if (arguments[i] == "--results" && i + 1 < arguments.size()) results = arguments[++i];
     else paths << arguments[i];
   }
   if (paths.isEmpty()) {
-    std::fprintf(stderr, "usage: review_window [--measure | --demo] [--adaptive] [--results DIR] PHOTO...\n");
+    std::fprintf(stderr, "usage: review_window [--measure | --demo [--zoom F]] [--adaptive] [--results DIR] PHOTO...\n");
     return 2;
   }
   CReviewDlg window(paths, 0, results, method, AnalysisSettings{});
@@ -155,6 +156,6 @@ int main(int argc, char** argv) {
     measure(window);
     return 0;
   }
-  if (demonstrating) demo(window);
+  if (demonstrating) demo(window, zoom);
   return app.exec();
 }
