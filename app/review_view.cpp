@@ -274,6 +274,10 @@ QImage CReviewView::annotatedImage() const {
   painter.translate(halfPixel);
   const double lineScale = std::max(1.0, imageSize_.width() / 1500.0);  // lines that show at a normal size
   paintMarks(painter, QRectF(QPointF(0, 0), QSizeF(imageSize_)), 1.0 / lineScale, 3.0);
+  // The counts in the corner, at a size that reads like the window's.
+  painter.resetTransform();
+  painter.scale(lineScale, lineScale);
+  paintCounts(painter);
   return image;
 }
 

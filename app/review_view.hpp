@@ -52,7 +52,7 @@ class CReviewView : public QWidget {
   bool polygonTool() const { return polygonTool_; }
   void setPolygonTool(bool on);
 
-  // The photograph at full size with every mark, the dish and the regions drawn.
+  // The photograph at full size with every mark, the dish, the regions and the counts drawn.
   QImage annotatedImage() const;
   // The pyramid's levels (level 0: full size).
   const std::vector<QImage>& levels() const { return levels_; }
