@@ -66,7 +66,7 @@ CReviewDlg::CReviewDlg(QStringList paths, int index, QString resultsFolder, Coun
   status_->setObjectName("status");
   status_->setWordWrap(true);
   auto* help = new QLabel(tr("Click a mark to remove or restore it, elsewhere to add a colony (Shift+drag: its size). "
-                             "Ctrl+drag excludes a rectangle, P a polygon. Drag the dish outline or its centre. "
+                             "Ctrl+drag excludes a rectangle, P a polygon, Ctrl+click counts a region again. Drag the dish outline or its centre. "
                              "Wheel zooms, drag pans, F fits. Page Down/Up: next/previous photograph."),
                           this);
   help->setWordWrap(true);
@@ -94,7 +94,7 @@ CReviewDlg::CReviewDlg(QStringList paths, int index, QString resultsFolder, Coun
   connect(view_, &CReviewView::nextRequested, this, &CReviewDlg::showNext);
   connect(view_, &CReviewView::previousRequested, this, &CReviewDlg::showPrevious);
   connect(model_, &CReviewModel::changed, this, &CReviewDlg::updateCounts);
-  connect(&watcher_, &QFutureWatcher<DishAnalysis>::finished, this, &CReviewDlg::analysisFinished);
+  connect(&watcher_, &QFutureWatcher<Opened>::finished, this, &CReviewDlg::analysisFinished);
 
   view_->setFocus();
   showPhotograph(index);
@@ -114,7 +114,7 @@ void CReviewDlg::showPhotograph(int index) {
     pendingIndex_ = index;  // opened once the analysis under way is done
     return;
   }
-  saveIfModified();
+  if (!saveIfModified() && !resultsFolder_.isEmpty()) return;  // stay: the status says why
   index_ = index;
   loading_ = true;
   const QString path = paths_[index];
@@ -128,7 +128,10 @@ void CReviewDlg::showPhotograph(int index) {
   const CountingMethod method = method_;
   const AnalysisSettings settings = settings_;
   watcher_.setFuture(QtConcurrent::run([file, method, settings] {
-    return analysePhotographFile(file, method, settings, RunOptions{{}, false});
+    Opened opened{analysePhotographFile(file, method, settings, RunOptions{{}, false}), {}};
+    if (opened.analysis.ok()) opened.levels = CReviewView::buildPyramid(opened.analysis.photograph);
+    opened.analysis.photograph.release();  // the view keeps its own copies
+    return opened;
   }));
 }
 
@@ -141,7 +144,8 @@ void CReviewDlg::analysisFinished() {
     showPhotograph(std::exchange(pendingIndex_, -1));
     return;
   }
-  DishAnalysis analysis = watcher_.result();
+  Opened opened = watcher_.result();
+  DishAnalysis& analysis = opened.analysis;
   Corrections corrections;
   if (!analysis.ok()) {
     view_->setMessage(QString::fromStdString(*analysis.error));
@@ -157,8 +161,7 @@ void CReviewDlg::analysisFinished() {
     } catch (const std::exception& failure) {
       status_->setText(tr("The saved corrections cannot be read: %1").arg(QString::fromStdString(failure.what())));
     }
-    view_->setPhotograph(analysis.photograph);
-    analysis.photograph.release();  // the view keeps its own copies
+    view_->setPyramid(std::move(opened.levels));
   }
   model_->setAnalysis(std::move(analysis), std::move(corrections));
   emit photographLoaded(index_);
@@ -189,9 +192,7 @@ bool CReviewDlg::saveCorrections() {
   return true;
 }
 
-void CReviewDlg::saveIfModified() {
-  if (model_->modified()) saveCorrections();
-}
+bool CReviewDlg::saveIfModified() { return !model_->modified() || saveCorrections(); }
 
 QString CReviewDlg::exportAnnotated() {
   const QImage image = view_->annotatedImage();

@@ -5,8 +5,10 @@
 // are shown, and they are saved again on demand and when leaving the photograph.
 
 #include <filesystem>
+#include <vector>
 
 #include <QDialog>
+#include <QImage>
 #include <QFutureWatcher>
 #include <QStringList>
 
@@ -41,7 +43,8 @@ class CReviewDlg : public QDialog {
   QString statusText() const;
 
  public slots:
-  // Opens another photograph of the list, saving the current one's corrections first.
+  // Opens another photograph of the list, saving the current one's corrections first;
+  // stays when they cannot be saved (the status says why).
   void showPhotograph(int index);
   void showNext();
   void showPrevious();
@@ -63,7 +66,8 @@ class CReviewDlg : public QDialog {
  private:
   void analysisFinished();
   void updateCounts();
-  void saveIfModified();
+  // True when nothing was left unsaved.
+  bool saveIfModified();
   std::filesystem::path correctionsFolderPath() const;
 
   QStringList paths_;
@@ -77,7 +81,12 @@ class CReviewDlg : public QDialog {
   QLabel* status_;
   QPushButton* previous_;
   QPushButton* next_;
-  QFutureWatcher<DishAnalysis> watcher_;
+  // The analysis, and the view's pyramid of the photograph, both made off the GUI thread.
+  struct Opened {
+    DishAnalysis analysis;
+    std::vector<QImage> levels;
+  };
+  QFutureWatcher<Opened> watcher_;
   bool loading_ = false;
   int pendingIndex_ = -1;  // asked for while another photograph was still being analysed
 };

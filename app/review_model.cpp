@@ -65,6 +65,17 @@ void CReviewModel::exclude(const ExcludedRegion& region) {
   push(tr("Exclude region"), std::move(after));
 }
 
+bool CReviewModel::includeAt(cv::Point2d point) {
+  for (std::size_t i = corrections_.excluded.size(); i-- > 0;) {
+    if (!insideRegion(corrections_.excluded[i], point)) continue;
+    Corrections after = corrections_;
+    after.excluded.erase(after.excluded.begin() + static_cast<std::ptrdiff_t>(i));
+    push(tr("Include region"), std::move(after));
+    return true;
+  }
+  return false;
+}
+
 void CReviewModel::setDish(const CountedCircle& dish) {
   Corrections after = corrections_;
   after.dish = dish;

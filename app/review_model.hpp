@@ -41,6 +41,8 @@ class CReviewModel : public QObject {
   bool toggleAt(cv::Point2d point, double tolerance);
   void addColony(cv::Point2d centre, double radius);
   void exclude(const ExcludedRegion& region);
+  // Drops the excluded region drawn last among those holding `point`; false when none does.
+  bool includeAt(cv::Point2d point);
   void setDish(const CountedCircle& dish);
 
   // The file that keeps the corrections.

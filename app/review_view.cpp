@@ -80,19 +80,24 @@ CReviewView::CReviewView(CReviewModel* model, QWidget* parent) : QWidget(parent)
   connect(model_, &CReviewModel::changed, this, qOverload<>(&QWidget::update));
 }
 
-void CReviewView::setPhotograph(const cv::Mat& photograph) {
-  levels_.clear();
-  message_.clear();
-  polygon_.clear();
+std::vector<QImage> CReviewView::buildPyramid(const cv::Mat& photograph) {
+  std::vector<QImage> levels;
   cv::Mat level = displayRgb(photograph);
-  levels_.push_back(toQImage(level));
+  levels.push_back(toQImage(level));
   while (std::max(level.cols, level.rows) / 2 >= smallestLevelSide) {
     cv::Mat half;
     cv::resize(level, half, cv::Size((level.cols + 1) / 2, (level.rows + 1) / 2), 0, 0, cv::INTER_AREA);
-    levels_.push_back(toQImage(half));
+    levels.push_back(toQImage(half));
     level = half;
   }
-  imageSize_ = levels_.front().size();
+  return levels;
+}
+
+void CReviewView::setPyramid(std::vector<QImage> levels) {
+  levels_ = std::move(levels);
+  message_.clear();
+  polygon_.clear();
+  imageSize_ = levels_.empty() ? QSize() : levels_.front().size();
   fitToWindow();
 }
 
@@ -352,6 +357,7 @@ void CReviewView::mouseReleaseEvent(QMouseEvent* event) {
       break;
     case Drag::excludeRectangle:
       if (moved) model_->exclude(excludedRectangle(cv::Rect2d(cv2(press), cv2(release))));
+      else model_->includeAt(cv2(press));
       break;
     case Drag::dishCentre:
     case Drag::dishRadius:

@@ -4,7 +4,7 @@
 //   click a mark               remove the colony (again: restore it; an added one: delete it)
 //   click elsewhere            add a colony of the typical size
 //   Shift + drag               add a colony, the drag giving its radius
-//   Ctrl + drag                exclude a rectangle
+//   Ctrl + drag                exclude a rectangle; Ctrl + click in a region: count it again
 //   P, then clicks             exclude a polygon; Enter or a double click closes it, Esc drops it
 //   drag the dish outline      change the dish's radius; drag its centre cross to move it
 //   drag elsewhere, middle     pan
@@ -35,8 +35,12 @@ class CReviewView : public QWidget {
  public:
   explicit CReviewView(CReviewModel* model, QWidget* parent = nullptr);
 
-  // Shows the photograph (any depth and channels, as decoded) and fits it to the window.
-  void setPhotograph(const cv::Mat& photograph);
+  // The photograph (any depth and channels, as decoded) in 8-bit RGB, then halved
+  // again and again down to a side of about 256 pixels. Safe on any thread.
+  static std::vector<QImage> buildPyramid(const cv::Mat& photograph);
+  // Shows the photograph and fits it to the window.
+  void setPhotograph(const cv::Mat& photograph) { setPyramid(buildPyramid(photograph)); }
+  void setPyramid(std::vector<QImage> levels);
   // Shows a message instead of a photograph (while analysing, or for a failure).
   void setMessage(const QString& message);
 

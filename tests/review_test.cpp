@@ -99,6 +99,8 @@ class ReviewTest : public QObject {
         // The removed colony lies in the rectangle too: it stays counted as removed.
         {"exclude a rectangle", [&] { model.exclude(excludedRectangle({140, 190, 30, 30})); }, {5, 1, 1, 1, 4}},
         {"exclude a triangle", [&] { model.exclude({{{240, 240}, {270, 240}, {240, 270}}}); }, {5, 1, 2, 1, 3}},
+        {"count the rectangle again", [&] { QVERIFY(model.includeAt({145, 195})); }, {5, 1, 1, 1, 4}},
+        {"exclude it again", [&] { model.exclude(excludedRectangle({140, 190, 30, 30})); }, {5, 1, 2, 1, 3}},
         {"shrink the dish", [&] { model.setDish({{200, 200}, 110}); }, {5, 1, 3, 1, 2}},
         {"move the dish", [&] { model.setDish({{300, 200}, 60}); }, {5, 1, 3, 1, 2}},  // one leaves, one returns
     };
@@ -109,6 +111,7 @@ class ReviewTest : public QObject {
       counts.push_back(model.count());
     }
     QVERIFY(!model.toggleAt({20, 20}, 2));  // nothing there: no step
+    QVERIFY(!model.includeAt({20, 20}));
     QCOMPARE(model.undoStack()->count(), static_cast<int>(std::size(steps)));
     const Corrections last = model.corrections();
     for (std::size_t i = std::size(steps); i-- > 0;) {
