@@ -166,8 +166,13 @@ class ReviewTest : public QObject {
     noRemoved.erase("removed");
     nlohmann::json textCoordinate = correctionsToJson(good);
     textCoordinate["removed"] = {{"1", 2}};
+    nlohmann::json negativeRadius = correctionsToJson(good);
+    negativeRadius["dish"] = {{"x", 1}, {"y", 1}, {"radius", -3}};
+    nlohmann::json fractionalSetting = correctionsToJson(good);
+    fractionalSetting["settings"]["dishLip"] = 2.5;
     for (const std::string& text : {std::string("{\"format\": 1,"), otherPhotograph.dump(), newerFormat.dump(),
-                                    twoCorners.dump(), noRemoved.dump(), textCoordinate.dump()}) {
+                                    twoCorners.dump(), noRemoved.dump(), textCoordinate.dump(), negativeRadius.dump(),
+                                    fractionalSetting.dump()}) {
       std::ofstream(correctionsFilePath(folder.path(), sha)) << text;
       QVERIFY_EXCEPTION_THROWN(loadCorrections(folder.path(), sha), std::runtime_error);
       DishAnalysis analysis = fiveColonies();

@@ -33,7 +33,17 @@ const json& arrayAt(const json& object, const char* key) {
 }
 
 std::int32_t setting(const json& settings, const char* key, std::int32_t fallback) {
-  return settings.contains(key) ? settings[key].get<std::int32_t>() : fallback;
+  if (!settings.contains(key)) return fallback;
+  const json& value = settings[key];
+  if (!value.is_number_integer() || value.get<std::int64_t>() != value.get<std::int32_t>())
+    throw std::runtime_error(std::string("setting \"") + key + "\" is not a whole number");
+  return value.get<std::int32_t>();
+}
+
+double radius(const json& object) {
+  const double r = number(object, "radius");
+  if (!(r >= 0)) throw std::runtime_error("a radius is negative");
+  return r;
 }
 
 bool isSha256(std::string_view text) {
@@ -102,7 +112,7 @@ CorrectionsFile correctionsFromJson(const json& value) {
     Corrections& c = file.corrections;
     for (const json& centre : arrayAt(value, "removed")) c.removed.push_back(pointFrom(centre));
     for (const json& colony : arrayAt(value, "added"))
-      c.added.push_back({{number(colony, "x"), number(colony, "y")}, number(colony, "radius")});
+      c.added.push_back({{number(colony, "x"), number(colony, "y")}, radius(colony)});
     for (const json& corners : arrayAt(value, "excluded")) {
       if (!corners.is_array() || corners.size() < 3) throw std::runtime_error("a region has fewer than 3 corners");
       ExcludedRegion region;
@@ -111,7 +121,7 @@ CorrectionsFile correctionsFromJson(const json& value) {
     }
     if (value.contains("dish") && !value["dish"].is_null()) {
       const json& dish = value["dish"];
-      c.dish = CountedCircle{{number(dish, "x"), number(dish, "y")}, number(dish, "radius")};
+      c.dish = CountedCircle{{number(dish, "x"), number(dish, "y")}, radius(dish)};
     }
     return file;
   } catch (const json::exception& error) {
