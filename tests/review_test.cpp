@@ -126,6 +126,37 @@ class ReviewTest : public QObject {
     QVERIFY(model.corrections() == last);
   }
 
+  // Removed centres take the nearest colony within the tolerance that no other removal
+  // took; regions exclude by the colony's centre, concave ones included.
+  void whichColoniesStopCounting() {
+    DishAnalysis analysis;
+    for (const cv::Point2d centre : {cv::Point2d{100, 100}, cv::Point2d{104, 100}, cv::Point2d{200, 200}})
+      analysis.colonies.push_back({centre, 12, 2, cv::Rect(), ColonyKind::lone, 1});
+    const auto C = ColonyStatus::counted;
+    const auto R = ColonyStatus::removed;
+    const auto X = ColonyStatus::excluded;
+    // An L whose notch holds the third colony.
+    const ExcludedRegion ell{{{150, 150}, {250, 150}, {250, 170}, {170, 170}, {170, 250}, {150, 250}}};
+    const struct {
+      std::vector<cv::Point2d> removed;
+      std::vector<ExcludedRegion> excluded;
+      std::vector<ColonyStatus> expected;
+    } cases[] = {
+        {{{101, 100}}, {}, {R, C, C}},
+        {{{102.9, 100}}, {}, {C, R, C}},
+        {{{101, 100}, {101, 100}}, {}, {R, R, C}},
+        {{{101, 100}, {101, 100}, {101, 100}}, {}, {R, R, C}},
+        {{{203.5, 200}}, {}, {C, C, C}},
+        {{}, {ell}, {C, C, C}},
+        {{}, {excludedRectangle({90, 90, 20, 20})}, {X, X, C}},
+        {{{100, 100}}, {excludedRectangle({90, 90, 20, 20})}, {R, X, C}},
+    };
+    for (const auto& c : cases) {
+      const Corrections corrections{c.removed, {}, c.excluded, std::nullopt};
+      QVERIFY(colonyStatuses(analysis, corrections) == c.expected);
+    }
+  }
+
   // Saved, then loaded into a fresh model: the same corrections and counts, unmodified.
   void saveAndReload() {
     testing::TemporaryFolder folder;
