@@ -144,7 +144,13 @@ void CReviewDlg::analysisFinished() {
     showPhotograph(std::exchange(pendingIndex_, -1));
     return;
   }
-  Opened opened = watcher_.result();
+  Opened opened;
+  try {
+    opened = watcher_.result();
+  } catch (const std::exception&) {  // the pyramid could not be made (out of memory)
+    opened.analysis.imagePath = paths_[index_].toStdString();
+    opened.analysis.error = "the photograph is too large to show";
+  }
   DishAnalysis& analysis = opened.analysis;
   Corrections corrections;
   if (!analysis.ok()) {
