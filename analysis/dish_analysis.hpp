@@ -79,8 +79,9 @@ DishAnalysis analysePhotograph(const cv::Mat& photograph, const std::string& ima
                                AnalysisBuffers* buffers = nullptr);
 
 // The result's report: the statistics, then one "Warning:" line per flag and for
-// the estimated colonies, and one "Error:" line when an image could not be written;
-// or the one-line failure.
+// the estimated colonies, a "Corrected count:" line when a review's corrections were
+// applied, and one "Error:" line when an image could not be written; or the one-line
+// failure.
 std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd);
 
 }  // namespace corvale

@@ -292,6 +292,8 @@ class ReviewTest : public QObject {
     QCOMPARE(occurrences(colonies, "\n"), 1 + 3 + 2);
     QCOMPARE(occurrences(colonies, ",lone,removed\n"), 1);
     QCOMPARE(occurrences(colonies, ",added,added\n"), 2);
+    QVERIFY(runCli("--no-images --min-area 100 --corrections '" + corrections + "' '" + plate + "'")
+                .find("\nCorrected count: 4 (1 removed, 0 excluded, 2 added in review)\n") != std::string::npos);
     const std::string other = runCli("--format json --no-images --min-area 200 --corrections '" + corrections + "' '" + plate + "'");
     const nlohmann::json result = nlohmann::json::parse(other)[0];
     QVERIFY(result["correctedCount"].is_null());  // other settings: not applied, and said so
