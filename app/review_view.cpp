@@ -346,11 +346,12 @@ void CReviewView::mouseReleaseEvent(QMouseEvent* event) {
   const QPointF press = toImage(pressWidget_);
   const QPointF release = toImage(currentWidget_);
   const bool moved = (currentWidget_ - pressWidget_).manhattanLength() > clickSlack;
+  const auto click = [&] {
+    if (!model_->toggleAt(cv2(press), grabDistance / scale_))
+      model_->addColony(cv2(press), typicalColonyRadius(model_->analysis()));
+  };
   switch (drag) {
-    case Drag::clickOrPan:
-      if (!model_->toggleAt(cv2(press), grabDistance / scale_))
-        model_->addColony(cv2(press), typicalColonyRadius(model_->analysis()));
-      break;
+    case Drag::clickOrPan: click(); break;
     case Drag::addColony:
       model_->addColony(cv2(press), moved ? std::hypot(release.x() - press.x(), release.y() - press.y())
                                           : typicalColonyRadius(model_->analysis()));
@@ -361,10 +362,14 @@ void CReviewView::mouseReleaseEvent(QMouseEvent* event) {
       break;
     case Drag::dishCentre:
     case Drag::dishRadius:
+      if (!moved) {  // a click on the outline or the cross: a colony may lie there
+        click();
+        break;
+      }
       drag_ = drag;
       dragDishTo(currentWidget_);
       drag_ = Drag::none;
-      if (moved) model_->setDish(dragDish_);
+      model_->setDish(dragDish_);
       break;
     default: break;
   }

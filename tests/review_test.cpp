@@ -232,6 +232,9 @@ class ReviewTest : public QObject {
     QTest::mouseMove(&view, at(170, 220));
     QTest::mouseRelease(&view, Qt::LeftButton, Qt::ControlModifier, at(170, 220));
     compareCounts(model.count(), {5, 1, 3, 1, 2}, "ctrl+drag");
+    QTest::mouseClick(&view, Qt::LeftButton, {}, at(348, 200));  // a click on the outline is a click
+    compareCounts(model.count(), {5, 1, 3, 2, 3}, "click on the dish outline");
+    model.undoStack()->undo();
     QTest::mousePress(&view, Qt::LeftButton, {}, at(350, 200));  // on the outline, radius 150
     QTest::mouseMove(&view, at(300, 200));
     QTest::mouseRelease(&view, Qt::LeftButton, {}, at(300, 200));
