@@ -145,6 +145,12 @@ std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd)
         .append(std::to_string(analysis.colonies.size()))
         .append(" colonies are estimates inside confluent areas, counted by their area").append(lineEnd);
   }
+  if (const auto& c = analysis.corrections) {
+    report.append("Corrected count: ").append(std::to_string(c->count.total)).append(" (")
+        .append(std::to_string(c->count.removed)).append(" removed, ")
+        .append(std::to_string(c->count.excluded)).append(" excluded, ")
+        .append(std::to_string(c->count.added)).append(" added in review)").append(lineEnd);
+  }
   if (analysis.outputError) report.append("Error: ").append(*analysis.outputError).append(lineEnd);
   return report;
 }

@@ -15,6 +15,7 @@
 #include "analysis/fixed/colony_statistics.hpp"
 #include "analysis/fixed/dish_bounds.hpp"
 #include "analysis/io/image_files.hpp"
+#include "analysis/review/corrections.hpp"
 #include "analysis/settings.hpp"
 
 namespace corvale {
@@ -44,6 +45,7 @@ struct DishAnalysis {
   std::optional<ColonyStatistics> statistics;    // colonyCount == colonies.size()
   std::vector<Colony> colonies;                  // every counted colony
   std::vector<std::string> flags;                // why the count may not be reliable
+  std::optional<AppliedCorrections> corrections; // a person's review, when one was applied
 
   cv::Mat photograph;                    // as decoded, for writing the images
   std::optional<AdaptiveStages> stages;  // adaptive method, when kept
@@ -78,8 +80,9 @@ DishAnalysis analysePhotograph(const cv::Mat& photograph, const std::string& ima
                                AnalysisBuffers* buffers = nullptr);
 
 // The result's report: the statistics, then one "Warning:" line per flag and for
-// the estimated colonies, and one "Error:" line when an image could not be written;
-// or the one-line failure.
+// the estimated colonies, a "Corrected count:" line when a review's corrections were
+// applied, and one "Error:" line when an image could not be written; or the one-line
+// failure.
 std::string formatReport(const DishAnalysis& analysis, std::string_view lineEnd);
 
 }  // namespace corvale

@@ -18,6 +18,7 @@
 
 #include "analysis/io/image_files.hpp"
 #include "analysis/io/image_header.hpp"
+#include "analysis/review/corrections_file.hpp"
 
 namespace corvale {
 namespace {
@@ -253,6 +254,7 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
         const bool stageImages = options.method == CountingMethod::adaptive && !options.debugFolder.empty();
         const RunOptions run{options.limits, options.writeImages || stageImages};
         result = analysePhotographFile(item.imagePath, options.method, options.settings, run, &buffers);
+        if (!options.correctionsFolder.empty()) applyCorrectionsFrom(options.correctionsFolder, result);
         StageOutputs stages;
         if (stageImages) stages = {options.debugFolder, item.stagePrefix};
         writeAnalysisImages(result, ImageOutputs{options.writeImages, options.outputFolder, item.imagePrefix}, stages);

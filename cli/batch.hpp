@@ -30,6 +30,7 @@ struct BatchOptions {
   std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
   bool writeImages = true;
   std::filesystem::path outputFolder = ".";
+  std::filesystem::path correctionsFolder;  // where reviews' corrections files are looked up, if anywhere
   unsigned jobs = 1;
   // Photographs are started only while their estimated working memory together
   // stays within this many bytes (one photograph always runs); 0: no limit.

@@ -219,6 +219,10 @@ int main(int argc, char** argv) {
                  "Adaptive method: write each stage (dish, background, contrast, mask, colonies) to this folder, "
                  "as <stem>.<n>-<stage>.jpg; created if missing")
       ->type_name("FOLDER");
+  app.add_option("--corrections", options.correctionsFolder,
+                 "Apply the corrections saved by reviews in this folder (the results folder's corrections/)")
+      ->type_name("FOLDER")
+      ->check(CLI::ExistingDirectory);
   app.add_option("-j,--jobs", options.jobs,
                  "Photographs analysed in parallel (default: the number of CPUs this process may use, here " +
                      std::to_string(cpus) + "; at most " + std::to_string(jobsPerCpu) +

@@ -83,11 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string summary = corvale::summaryCsvHeader() + corvale::summaryCsvRow(analysis);
   require(corvale::validUtf8(summary) == summary);
-  require(fieldsPerLine(summary) == std::vector<std::size_t>{28, 28});
+  require(fieldsPerLine(summary) == std::vector<std::size_t>{29, 29});
 
   const std::string rows = corvale::coloniesCsvRows(analysis);
   require(corvale::validUtf8(rows) == rows);
-  require(fieldsPerLine(rows) == std::vector<std::size_t>(colonies, 10));
+  require(fieldsPerLine(rows) == std::vector<std::size_t>(colonies, 11));
 
   const std::string json = corvale::dumpJson(corvale::toJson(analysis));
   const nlohmann::json parsed = nlohmann::json::parse(json);  // throws, and so fails, on invalid JSON

@@ -1,5 +1,7 @@
 #include "analysis/report/output_formats.hpp"
 
+#include <cmath>
+
 #include "analysis/report/number_format.hpp"
 #include "analysis/version.hpp"
 
@@ -78,7 +80,7 @@ std::string summaryCsvHeader() {
          "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error,flags,"
          "estimatedColonies,method,minColonyArea,maxColonyArea,dishLip,dishDiameterMm,"
          "dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,"
-         "outputError,sha256,version\n";
+         "outputError,sha256,version,correctedCount\n";
 }
 
 std::string summaryCsvRow(const DishAnalysis& analysis) {
@@ -126,23 +128,37 @@ std::string summaryCsvRow(const DishAnalysis& analysis) {
   add(csvField(analysis.outputError.value_or("")));
   add(analysis.sha256);
   add(std::string(programVersion()));
+  add(analysis.corrections ? std::to_string(analysis.corrections->count.total) : "");
   row.push_back('\n');
   return row;
 }
 
 std::string coloniesCsvHeader() {
-  return "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY,kind\n";
+  return "imagePath,label,area,minX,maxX,minY,maxY,centroidX,centroidY,kind,correction\n";
 }
 
 std::string coloniesCsvRows(const DishAnalysis& analysis) {
   std::string rows;
   const std::string path = csvField(analysis.imagePath);
-  for (const Colony& colony : analysis.colonies) {
+  const AppliedCorrections* corrections = analysis.corrections ? &*analysis.corrections : nullptr;
+  for (std::size_t i = 0; i < analysis.colonies.size(); ++i) {
+    const Colony& colony = analysis.colonies[i];
+    const bool reviewed = corrections != nullptr && i < corrections->statuses.size();
     rows += joinFields({path, std::to_string(colony.region), formatRoundTrip(colony.area),
                         std::to_string(colony.box.x), std::to_string(colony.box.x + colony.box.width - 1),
                         std::to_string(colony.box.y), std::to_string(colony.box.y + colony.box.height - 1),
                         formatRoundTrip(colony.centre.x), formatRoundTrip(colony.centre.y),
-                        std::string(colonyKindName(colony.kind))});
+                        std::string(colonyKindName(colony.kind)),
+                        csvField(reviewed ? colonyStatusName(corrections->statuses[i]) : "")});
+  }
+  if (corrections == nullptr) return rows;
+  // Added colonies have no region: label 0, the area and box of their disc.
+  for (const AddedColony& added : corrections->added) {
+    const double r = added.radius;
+    rows += joinFields({path, "0", formatRoundTrip(CV_PI * r * r), formatRoundTrip(std::floor(added.centre.x - r)),
+                        formatRoundTrip(std::ceil(added.centre.x + r)), formatRoundTrip(std::floor(added.centre.y - r)),
+                        formatRoundTrip(std::ceil(added.centre.y + r)), formatRoundTrip(added.centre.x),
+                        formatRoundTrip(added.centre.y), "added", "added"});
   }
   return rows;
 }
@@ -180,6 +196,12 @@ nlohmann::json toJson(const DishAnalysis& analysis) {
     object["agarLightness"] = a->agarLightness;
     object["noise"] = a->noise;
     object["typicalColonyArea"] = a->typicalColonyArea;
+  }
+  if (const auto& c = analysis.corrections) {
+    object["correctedCount"] = c->count.total;
+    object["corrections"] = {{"removed", c->count.removed}, {"excluded", c->count.excluded}, {"added", c->count.added}};
+  } else {
+    object["correctedCount"] = nullptr;
   }
   if (!analysis.flags.empty()) object["flags"] = analysis.flags;
   if (analysis.error) object["error"] = *analysis.error;

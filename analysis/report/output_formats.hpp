@@ -20,11 +20,14 @@ std::string validUtf8(std::string_view text);
 std::string csvField(std::string_view text);
 
 std::string summaryCsvHeader();
-// One summary row (with its line end); the numbers are empty where not measured.
+// One summary row (with its line end); the numbers are empty where not measured, and
+// correctedCount (last) is empty unless a review's corrections were applied.
 std::string summaryCsvRow(const DishAnalysis& analysis);
 
 std::string coloniesCsvHeader();
-// One row per counted colony of the photograph.
+// One row per colony the analysis counted; with corrections applied, the last column
+// says "removed", "excluded" or "outside dish" for those that no longer count, and
+// each added colony follows as a row of kind "added" (label 0).
 std::string coloniesCsvRows(const DishAnalysis& analysis);
 
 nlohmann::json toJson(const DishAnalysis& analysis);
