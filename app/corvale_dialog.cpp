@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -475,6 +476,7 @@ void CCorvaleDlg::showImageWindow(const QString& title, const cv::Mat& image) {
     // the full resolution), and placed beside the dialog.
     cv::namedWindow(imageWindowName, cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_EXPANDED);
     imageWindowOpen_ = true;
+    cv::imshow(imageWindowName, image);
     placeImageWindow(image);
   }
   cv::setWindowTitle(imageWindowName, title.toStdString());
@@ -483,26 +485,38 @@ void CCorvaleDlg::showImageWindow(const QString& title, const cv::Mat& image) {
 
 void CCorvaleDlg::placeImageWindow(const cv::Mat& image) {
   // The room right of the dialog, or below it when the screen is too narrow. The
-  // window manager's frame is taken to be as wide as the dialog's; OpenCV places and
-  // sizes the window's inside, whose toolbar and status bar take about 50 pixels.
+  // window manager's frame is taken to be as wide as the dialog's.
   const QRect screen = this->screen()->availableGeometry();
   const QRect dialog = frameGeometry();
   const QRect inside = geometry();
-  const int frameLeft = std::max(0, inside.left() - dialog.left());
-  const int frameTop = std::max(0, inside.top() - dialog.top());
-  const int frameRight = std::max(0, dialog.right() - inside.right());
-  const int frameBottom = std::max(0, dialog.bottom() - inside.bottom());
+  const int frameWidth = std::max(0, dialog.width() - inside.width());
+  const int frameHeight = std::max(0, dialog.height() - inside.height());
   constexpr int gap = 8;
-  constexpr int toolbarAndStatus = 50;
-  QRect room(dialog.right() + gap, screen.top(), screen.right() - dialog.right() - gap, screen.height());
+  QRect room(dialog.right() + gap, screen.top(), screen.right() - dialog.right() - gap, screen.height() - gap);
   if (room.width() < screen.width() / 3)
     room = QRect(screen.left(), dialog.bottom() + gap, screen.width(), screen.bottom() - dialog.bottom() - gap);
-  const int width = room.width() - frameLeft - frameRight;
-  const int height = room.height() - frameTop - frameBottom - toolbarAndStatus - gap;  // frames differ a little
+
+  // OpenCV's Qt window is a widget of this application: found by its title (its
+  // name until a title is set), it is sized and placed like any other window, its
+  // frame included. Its toolbar and status bar take about 50 pixels.
+  QWidget* window = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (widget->windowTitle() == QLatin1String(imageWindowName) && widget->isVisible()) window = widget;
+  const int chrome = 50;
+  const int width = room.width() - frameWidth;
+  const int height = room.height() - frameHeight - chrome;
   const double scale = std::min({1.0, width / static_cast<double>(image.cols), height / static_cast<double>(image.rows)});
-  cv::resizeWindow(imageWindowName, std::max(1, static_cast<int>(image.cols * scale)),
-                   std::max(1, static_cast<int>(image.rows * scale)) + toolbarAndStatus);
-  cv::moveWindow(imageWindowName, room.left() + frameLeft, room.top() + frameTop);
+  const QSize inner(std::max(200, static_cast<int>(image.cols * scale)), std::max(1, static_cast<int>(image.rows * scale)) + chrome);
+  if (window != nullptr) {
+    // The inside first, placed by the dialog's frame margins; once the window
+    // manager has framed the new window, its frame's top left again (a move right
+    // after mapping can land before the frame is known).
+    window->setGeometry(QRect(room.topLeft() + (inside.topLeft() - dialog.topLeft()), inner));
+    QTimer::singleShot(300, window, [window, corner = room.topLeft()] { window->move(corner); });
+  } else {
+    cv::resizeWindow(imageWindowName, inner.width(), inner.height());
+    cv::moveWindow(imageWindowName, room.left(), room.top());
+  }
 }
 
 bool CCorvaleDlg::adaptiveMethod() const { return adaptiveAction_->isChecked(); }
