@@ -537,9 +537,17 @@ void CCorvaleDlg::OnAnalyseFolder() {
   folderAnalysis_ = new CFolderAnalysisDlg(folderPath_, names, countingMethod(), settings_, this);
   folderAnalysis_->setExportFolder(outputFolder_);
   connect(folderAnalysis_, &CFolderAnalysisDlg::openPhotograph, this, &CCorvaleDlg::openFromTable);
-  // Beside the dialog, below its top, where the image window leaves room.
+  // Below the dialog and as wide, clear of the image window beside it (the table
+  // scrolls sideways; a row's flags show in full as its tooltip).
   const QRect dialog = frameGeometry();
-  folderAnalysis_->move(dialog.left(), std::min(dialog.bottom() + 8, screen()->availableGeometry().bottom() - 480));
+  const QRect screen = this->screen()->availableGeometry();
+  const int frameHeight = dialog.height() - geometry().height();
+  const int top = dialog.bottom() + 8;
+  const int height = screen.bottom() - top - frameHeight - 8;
+  if (height >= 240) {
+    folderAnalysis_->resize(geometry().width(), height);
+    folderAnalysis_->move(dialog.left(), top);
+  }
   folderAnalysis_->show();
 }
 
