@@ -512,7 +512,10 @@ void CCorvaleDlg::placeImageWindow(const cv::Mat& image) {
     // manager has framed the new window, its frame's top left again (a move right
     // after mapping can land before the frame is known).
     window->setGeometry(QRect(room.topLeft() + (inside.topLeft() - dialog.topLeft()), inner));
-    QTimer::singleShot(300, window, [window, corner = room.topLeft()] { window->move(corner); });
+    QTimer::singleShot(300, window, [this, window, corner = room.topLeft()] {
+      window->move(corner);
+      activateWindow();  // the new window took the focus: the arrow keys stay with the list
+    });
   } else {
     cv::resizeWindow(imageWindowName, inner.width(), inner.height());
     cv::moveWindow(imageWindowName, room.left(), room.top());
