@@ -458,29 +458,41 @@ void CCorvaleDlg::setBusy(bool busy) {
 }
 
 void CCorvaleDlg::showImageWindow(const QString& title, const cv::Mat& image) {
-  if (imageWindowOpen_) {
-    // The user may have closed it in the meantime.
-    try {
-      imageWindowOpen_ = cv::getWindowProperty(imageWindowName, cv::WND_PROP_VISIBLE) > 0;
-    } catch (const cv::Exception&) {
-      imageWindowOpen_ = false;
-    }
-  }
+  // One window for every photograph: made once, scaled (the toolbar zooms into the
+  // full resolution), placed beside the dialog. Closed by the user, it is shown
+  // again, placed again, for the next photograph.
   if (image.empty()) {  // a photograph that failed has nothing to show
-    if (imageWindowOpen_) cv::destroyWindow(imageWindowName);
-    imageWindowOpen_ = false;
+    if (imageWindow_) imageWindow_->hide();
     return;
   }
-  if (!imageWindowOpen_) {
-    // One window for every photograph: made once, scaled (the toolbar zooms into
-    // the full resolution), and placed beside the dialog.
+  bool place = false;
+  if (!imageWindowMade_ || (imageWindowFound_ && imageWindow_.isNull())) {
     cv::namedWindow(imageWindowName, cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_EXPANDED);
-    imageWindowOpen_ = true;
     cv::imshow(imageWindowName, image);
-    placeImageWindow(image);
+    imageWindowMade_ = true;
+    // OpenCV's Qt window is a widget of this application, titled by its name until
+    // a title is set; found, it is sized and placed like any other window.
+    imageWindow_.clear();
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (widget->windowTitle() == QLatin1String(imageWindowName) && widget->isVisible()) imageWindow_ = widget;
+    imageWindowFound_ = !imageWindow_.isNull();
+    if (imageWindow_) {
+      // Shown again at once, before the window manager maps it, so that it does
+      // not take the focus from the list.
+      imageWindow_->hide();
+      imageWindow_->setAttribute(Qt::WA_ShowWithoutActivating);
+      imageWindow_->show();
+    }
+    place = true;
+  }
+  cv::imshow(imageWindowName, image);
+  if (imageWindow_ && !imageWindow_->isVisible()) {
+    imageWindow_->setAttribute(Qt::WA_ShowWithoutActivating);  // the arrow keys stay with the list
+    imageWindow_->show();
+    place = true;
   }
   cv::setWindowTitle(imageWindowName, title.toStdString());
-  cv::imshow(imageWindowName, image);
+  if (place) placeImageWindow(image);
 }
 
 void CCorvaleDlg::placeImageWindow(const cv::Mat& image) {
@@ -496,12 +508,8 @@ void CCorvaleDlg::placeImageWindow(const cv::Mat& image) {
   if (room.width() < screen.width() / 3)
     room = QRect(screen.left(), dialog.bottom() + gap, screen.width(), screen.bottom() - dialog.bottom() - gap);
 
-  // OpenCV's Qt window is a widget of this application: found by its title (its
-  // name until a title is set), it is sized and placed like any other window, its
-  // frame included. Its toolbar and status bar take about 50 pixels.
-  QWidget* window = nullptr;
-  for (QWidget* widget : QApplication::topLevelWidgets())
-    if (widget->windowTitle() == QLatin1String(imageWindowName) && widget->isVisible()) window = widget;
+  // The window's toolbar and status bar take about 50 pixels.
+  QWidget* window = imageWindow_.data();
   const int chrome = 50;
   const int width = room.width() - frameWidth;
   const int height = room.height() - frameHeight - chrome;
@@ -514,7 +522,7 @@ void CCorvaleDlg::placeImageWindow(const cv::Mat& image) {
     window->setGeometry(QRect(room.topLeft() + (inside.topLeft() - dialog.topLeft()), inner));
     QTimer::singleShot(300, window, [this, window, corner = room.topLeft()] {
       window->move(corner);
-      activateWindow();  // the new window took the focus: the arrow keys stay with the list
+      activateWindow();  // a new window takes the focus: give it back to the list
     });
   } else {
     cv::resizeWindow(imageWindowName, inner.width(), inner.height());

@@ -168,7 +168,9 @@ class CCorvaleDlg : public QDialog {
   bool showing_ = false;
   bool pressedOnSelected_ = false;
   QTimer recountTimer_;
-  bool imageWindowOpen_ = false;
+  bool imageWindowMade_ = false;
+  bool imageWindowFound_ = false;  // OpenCV's window is a Qt widget of this application
+  QPointer<QWidget> imageWindow_;
   QPointer<CFolderAnalysisDlg> folderAnalysis_;
 
   QMenuBar* menuBar_ = nullptr;
