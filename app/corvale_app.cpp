@@ -4,8 +4,6 @@
 #include <QEventLoop>
 #include <QScreen>
 
-#include <opencv2/highgui.hpp>
-
 #include "app/application_icon.hpp"
 #include "app/corvale_dialog.hpp"
 
@@ -36,8 +34,7 @@ int CCorvaleApp::InitInstance(const QString& path) {
   if (!path.isEmpty()) dialog.openPath(path);
   if (dialog.isVisible()) loop.exec();
   mainWindow_ = nullptr;
-  cv::destroyAllWindows();
-  return 0;
+  return 0;  // the dialog closes its image window as it goes
 }
 
 void CCorvaleApp::OnFileExit() {

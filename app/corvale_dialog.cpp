@@ -108,6 +108,9 @@ CCorvaleDlg::~CCorvaleDlg() {
   pending_.reset();
   watcher_.waitForFinished();  // the worker holds only its own copies; let it end
   delete folderAnalysis_.data();
+  // Only a window that was made: the first call into OpenCV's window system
+  // searches for its backends, which takes a second.
+  if (imageWindowMade_ && (!imageWindowFound_ || imageWindow_)) cv::destroyWindow(imageWindowName);
 }
 
 QLineEdit* CCorvaleDlg::addEdit(int id, QRect geometry) {
