@@ -225,11 +225,14 @@ void CCorvaleDlg::createControls() {
   connect(analyseFolderButton_, &QPushButton::clicked, this, &CCorvaleDlg::OnAnalyseFolder);
   busy_ = new QProgressBar(this);
   busy_->setObjectName(objectNameFor(idBusy));
-  busy_->setGeometry(at(119, 208, 165, 12));
+  busy_->setGeometry(at(119, 208, 50, 12));
   busy_->setRange(0, 0);  // no end known: the moving bar of a busy window
-  busy_->setFormat(QStringLiteral("Counting..."));
-  busy_->setTextVisible(true);
+  busy_->setTextVisible(false);
   busy_->hide();
+  // What is being counted: the report above stays that of the last count shown.
+  busyText_ = new QLabel(this);
+  busyText_->setGeometry(at(173, 209, 111, 10));
+  busyText_->hide();
 
   // Tab order: the controls' order in the dialog.
   QWidget* order[] = {pathBox_,         browseButton_,   fileList_,       resultsBox_, optionBoxes_[0],
@@ -400,6 +403,9 @@ void CCorvaleDlg::request(const std::string& path) {
   next.settings = settings_;
   const QString folder = QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).absolutePath();
   next.outputFolder = fileSystemName(outputFolderFor(folder));
+  const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+  busyText_->setText(busyText_->fontMetrics().elidedText(QStringLiteral("Counting %1...").arg(name), Qt::ElideMiddle,
+                                                         busyText_->width()));
   setBusy(true);
   // One count at a time: while one runs, only the latest request waits for it.
   if (watcher_.isRunning() || showing_) pending_ = std::move(next);
@@ -456,6 +462,7 @@ void CCorvaleDlg::onAnalysisFinished() {
 void CCorvaleDlg::setBusy(bool busy) {
   running_ = busy;
   busy_->setVisible(busy);
+  busyText_->setVisible(busy);
   if (busy) setCursor(Qt::BusyCursor);  // the arrow with a clock: the dialog still answers
   else unsetCursor();
 }

@@ -184,6 +184,7 @@ class CCorvaleDlg : public QDialog {
   QPushButton* outputButton_ = nullptr;
   QPushButton* analyseFolderButton_ = nullptr;
   QProgressBar* busy_ = nullptr;
+  QLabel* busyText_ = nullptr;
   QLineEdit* optionBoxes_[4] = {};
   bool transferring_ = false;
 };
