@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include "app/corvale_app.hpp"
@@ -42,5 +43,7 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(messageHandler);
   corvale::CCorvaleApp app(argc, argv);
   starting = false;
-  return app.InitInstance();
+  // `corvale FOLDER` (or a photograph) opens with it listed; the desktop entry passes it.
+  const QStringList arguments = app.arguments();
+  return app.InitInstance(arguments.size() > 1 ? arguments.at(1) : QString());
 }

@@ -2,11 +2,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -16,29 +21,39 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "analysis/dish_analysis.hpp"
 #include "analysis/io/image_files.hpp"
+#include "analysis/report/output_formats.hpp"
 #include "app/corvale_app.hpp"
 #include "app/corvale_dialog.hpp"
 #include "app/data_exchange.hpp"
+#include "app/folder_analysis.hpp"
 #include "temporary_folder.hpp"
 
 using corvale::CCorvaleDlg;
 
 namespace {
 
-// The dialog with the folder chooser answered by the test and the image windows recorded.
+// The dialog with the folder choosers answered by the test and the image window recorded.
 class TestDialog : public CCorvaleDlg {
  public:
   QString folderToChoose;
-  QStringList windowsShown;
+  QString outputToChoose;
+  QStringList windowsShown;  // what the one image window shows now
+  QStringList everyShow;     // every photograph it was given, in order
 
  protected:
   QString chooseFolder() override { return folderToChoose; }
+  QString chooseOutputFolder() override { return outputToChoose; }
   void showImageWindow(const QString& title, const cv::Mat& image) override {
-    windowsShown.clear();  // earlier windows are closed
+    windowsShown.clear();
     if (!image.empty()) windowsShown << title;
+    everyShow << title;
   }
 };
+
+// Waits until the dialog has shown the report of its latest request.
+void settle(const CCorvaleDlg& dialog) { QTRY_VERIFY_WITH_TIMEOUT(!dialog.isAnalysing(), 20000); }
 
 template <typename Widget>
 Widget* control(const QWidget& dialog, int id) {
@@ -85,7 +100,8 @@ class DialogTest : public QObject {
 
  private slots:
   void init() {
-    // Each run writes threshold.jpg and friends to the working folder.
+    // Every test starts as a first run: no remembered method or output folder.
+    QSettings(QStringLiteral("Corvale"), QStringLiteral("Corvale")).clear();
     QDir::setCurrent(QString::fromStdString(work_.path().string()));
   }
 
@@ -103,6 +119,14 @@ class DialogTest : public QObject {
     QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     QVERIFY(!dialog.windowIcon().isNull());
+    // The icons are linked in: the window and the About box can show them.
+    QVERIFY(!dialog.windowIcon().pixmap(32).isNull());
+    QVERIFY(!dialog.adaptiveMethod());
+    // The images go to a results folder under the user's pictures, made only when needed.
+    QCOMPARE(dialog.outputFolder(),
+             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + "/Corvale results");
+    QCOMPARE(box(dialog, CCorvaleDlg::idOutputFolder)->text(), dialog.outputFolder());
+    QVERIFY(!QFileInfo::exists(dialog.outputFolder()));
   }
 
   void tabOrderFollowsTheControls() {
@@ -165,9 +189,9 @@ class DialogTest : public QObject {
     QCOMPARE(dialog.settings().dishDiameterMm, 120);
   }
 
-  void listsTheJpgEntriesOfTheChosenFolder() {
+  void listsThePhotographEntriesOfTheChosenFolder() {
     corvale::testing::TemporaryFolder folder;
-    for (const char* name : {"c.png", "B.JPG", "photo.jpeg", "a.jpg"}) std::ofstream(folder.path() / name) << "x";
+    for (const char* name : {"c.png", "B.JPG", "photo.jpeg", "a.jpg", "notes.txt"}) std::ofstream(folder.path() / name) << "x";
     std::filesystem::create_directory(folder.path() / "x.jpg");
     TestDialog dialog;
     dialog.folderToChoose = QString::fromStdString(folder.path().string());
@@ -176,7 +200,7 @@ class DialogTest : public QObject {
       control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
       QStringList listed;
       for (int i = 0; i < dialog.fileList()->count(); ++i) listed << dialog.fileList()->item(i)->text();
-      QCOMPARE(listed, (QStringList{"a.jpg", "B.JPG", "x.jpg"}));
+      QCOMPARE(listed, (QStringList{"a.jpg", "B.JPG", "c.png", "photo.jpeg", "x.jpg"}));
     }
     QCOMPARE(box(dialog, CCorvaleDlg::idPath)->text(), dialog.folderToChoose);
     QVERIFY(dialog.fileList()->selectedItems().isEmpty());
@@ -200,16 +224,30 @@ class DialogTest : public QObject {
     auto* results = control<QPlainTextEdit>(dialog, CCorvaleDlg::idResults);
 
     dialog.fileList()->setCurrentRow(0);
+    QVERIFY(dialog.isAnalysing());  // off the GUI thread: the dialog answers meanwhile
+    QVERIFY(control<QProgressBar>(dialog, CCorvaleDlg::idBusy)->isVisibleTo(&dialog));
+    settle(dialog);
+    QVERIFY(!control<QProgressBar>(dialog, CCorvaleDlg::idBusy)->isVisibleTo(&dialog));
     const QString first = dialog.folderToChoose + "/one.jpg";
     QCOMPARE(dialog.imagePath(), first);
+    QCOMPARE(control<QLabel>(dialog, CCorvaleDlg::idResultsCaption)->text(),
+             QStringLiteral("Results (fixed threshold method)"));
     QCOMPARE(dialog.resultsText(), QStringLiteral("\r\nData Set: ") + first +
                                        "\r\nPercentage: 3.32 \r\nOverall Area: 260.74 [mm2] \r\n"
                                        "Number of Colonies: 4 \r\nEstimated number of yeasts: 4 \r\n");
     QCOMPARE(results->toPlainText(), corvale::toDisplayText(dialog.resultsText()));
     QCOMPARE(dialog.windowsShown, QStringList{first});
-    QVERIFY(QFile::exists("bb.jpg"));
+    for (const char* image : {"/threshold.jpg", "/centroid.jpg", "/bb.jpg"})
+      QVERIFY(QFile::exists(dialog.outputFolder() + image));
+    QVERIFY(!QFile::exists("bb.jpg"));  // never the working folder
 
+    // The latest selection wins: the ones before it are never shown.
+    dialog.everyShow.clear();
     dialog.fileList()->setCurrentRow(1);
+    dialog.fileList()->setCurrentRow(0);
+    dialog.fileList()->setCurrentRow(1);
+    settle(dialog);
+    QCOMPARE(dialog.everyShow, QStringList{dialog.folderToChoose + "/two.jpg"});
     QVERIFY(dialog.resultsText().contains("two.jpg"));
     QVERIFY(!dialog.resultsText().contains("one.jpg"));
     QVERIFY(dialog.resultsText().contains("Number of Colonies: 6 \r\n"));
@@ -233,6 +271,8 @@ class DialogTest : public QObject {
     QVERIFY(dialog.adaptiveMethod());
     QVERIFY(!control<QAction>(dialog, CCorvaleDlg::idMethodFixed)->isChecked());
     dialog.fileList()->setCurrentRow(0);
+    settle(dialog);
+    QCOMPARE(control<QLabel>(dialog, CCorvaleDlg::idResultsCaption)->text(), QStringLiteral("Results (adaptive method)"));
     // The square test plate has no round rim: the adaptive method says so.
     QVERIFY2(dialog.resultsText().contains("Number of Colonies: "), qPrintable(dialog.resultsText()));
     QVERIFY(dialog.resultsText().contains("Warning: no dish rim found"));
@@ -245,6 +285,7 @@ class DialogTest : public QObject {
     dialog.folderToChoose = QString::fromStdString(folder.path().string());
     control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
     dialog.fileList()->setCurrentRow(0);
+    settle(dialog);
     QCOMPARE(dialog.resultsText(), "\r\nError: " + dialog.folderToChoose +
                                        "/broken.jpg: the file is not a JPEG or PNG image\r\n");
     QVERIFY(dialog.windowsShown.isEmpty());
@@ -261,11 +302,127 @@ class DialogTest : public QObject {
     QCOMPARE(dialog.fileList()->count(), 3);
     for (int row = 0; row < 3; ++row) {
       dialog.fileList()->setCurrentRow(row);
+      settle(dialog);
       const QString name = dialog.fileList()->item(row)->text();
       if (name == "pipe.jpg") QVERIFY(dialog.resultsText().endsWith("pipe.jpg: not a regular file\r\n"));
       else if (name == "folder.jpg") QVERIFY(dialog.resultsText().endsWith("folder.jpg: a folder, not a photograph\r\n"));
       else QVERIFY2(dialog.resultsText().contains("Number of Colonies: 4 \r\n"), qPrintable(dialog.resultsText()));
     }
+  }
+
+  void changesOfMethodOrOptionsAndAClickOnTheSameFileCountAgain() {
+    corvale::testing::TemporaryFolder folder;
+    writePlate((folder.path() / "one.jpg").string(), 2);
+    TestDialog dialog;
+    dialog.show();
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    dialog.fileList()->setCurrentRow(0);
+    settle(dialog);
+    QVERIFY(dialog.resultsText().contains("Number of Colonies: 6 \r\n"));
+
+    // Typing a new size range re-counts once, after the typing pauses.
+    dialog.everyShow.clear();
+    QLineEdit* maximum = box(dialog, CCorvaleDlg::idMaxArea);
+    maximum->selectAll();
+    QTest::keyClicks(maximum, "500");
+    QVERIFY(!dialog.isAnalysing());  // not on every keystroke
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.everyShow.size(), 1, 20000);
+    settle(dialog);
+    QVERIFY2(!dialog.resultsText().contains("Number of Colonies: 6 \r\n"), qPrintable(dialog.resultsText()));
+
+    // The Method menu re-counts, names the method, and is remembered for the next run.
+    control<QAction>(dialog, CCorvaleDlg::idMethodAdaptive)->trigger();
+    settle(dialog);
+    QCOMPARE(dialog.everyShow.size(), 2);
+    QCOMPARE(control<QLabel>(dialog, CCorvaleDlg::idResultsCaption)->text(), QStringLiteral("Results (adaptive method)"));
+    QVERIFY(TestDialog().adaptiveMethod());
+
+    // A click on the photograph already selected counts it again; so does F5.
+    const QRect item = dialog.fileList()->visualItemRect(dialog.fileList()->item(0));
+    QTest::mouseClick(dialog.fileList()->viewport(), Qt::LeftButton, {}, item.center());
+    settle(dialog);
+    QCOMPARE(dialog.everyShow.size(), 3);
+    control<QAction>(dialog, CCorvaleDlg::idCountAgain)->trigger();
+    settle(dialog);
+    QCOMPARE(dialog.everyShow.size(), 4);
+  }
+
+  void outputsNeverOverwriteOrJoinTheListedPhotographs() {
+    corvale::testing::TemporaryFolder folder;
+    writePlate((folder.path() / "one.jpg").string());
+    writePlate((folder.path() / "two.png").string());
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    // The output folder chosen is the listed folder itself: the images go to a subfolder.
+    dialog.outputToChoose = dialog.folderToChoose;
+    control<QPushButton>(dialog, CCorvaleDlg::idOutputBrowse)->click();
+    QCOMPARE(dialog.outputFolder(), dialog.folderToChoose);
+    QCOMPARE(TestDialog().outputFolder(), dialog.folderToChoose);  // remembered
+    dialog.fileList()->setCurrentRow(1);
+    settle(dialog);
+    QVERIFY(dialog.resultsText().contains("two.png"));
+    const QString results = dialog.folderToChoose + "/Corvale results";
+    for (const char* image : {"/threshold.jpg", "/centroid.jpg", "/bb.jpg"}) {
+      QVERIFY(QFile::exists(results + image));
+      QVERIFY(!QFile::exists(dialog.folderToChoose + image));
+    }
+    // Images an earlier version left in the listed output folder are not offered either.
+    std::ofstream(folder.path() / "bb.jpg") << "x";
+    for (const QString& listed : {dialog.folderToChoose, results}) {
+      dialog.folderToChoose = listed;
+      control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+      for (int row = 0; row < dialog.fileList()->count(); ++row) {
+        const QString name = dialog.fileList()->item(row)->text();
+        QVERIFY2(name != "threshold.jpg" && name != "centroid.jpg" && name != "bb.jpg", qPrintable(name));
+      }
+    }
+    QCOMPARE(dialog.fileList()->count(), 0);  // the results subfolder holds only outputs
+  }
+
+  void theWholeFolderIsCountedIntoATableAndExportedAsTheCommandLinesCsv() {
+    corvale::testing::TemporaryFolder folder;
+    writePlate((folder.path() / "a.jpg").string());
+    writePlate((folder.path() / "b.png").string(), 2);
+    std::ofstream(folder.path() / "c.jpg") << "not a photograph";
+    TestDialog dialog;
+    dialog.folderToChoose = QString::fromStdString(folder.path().string());
+    control<QPushButton>(dialog, CCorvaleDlg::idBrowse)->click();
+    box(dialog, CCorvaleDlg::idMinArea)->setText(QStringLiteral("300"));
+    control<QAction>(dialog, CCorvaleDlg::idFileAnalyseFolder)->trigger();
+    corvale::CFolderAnalysisDlg* table = dialog.folderAnalysis();
+    QVERIFY(table != nullptr);
+    QVERIFY(table->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!table->isRunning(), 20000);
+    QTRY_COMPARE(control<QProgressBar>(*table, corvale::CFolderAnalysisDlg::idProgress)->value(), 3);
+    auto* cells = control<QTableWidget>(*table, corvale::CFolderAnalysisDlg::idTable);
+    QCOMPARE(cells->rowCount(), 3);
+    QCOMPARE(cells->item(0, 0)->text(), QStringLiteral("a.jpg"));
+    QCOMPARE(cells->item(0, 1)->text(), QStringLiteral("fixed"));
+    QCOMPARE(cells->item(0, 2)->text(), QStringLiteral("4"));
+    QCOMPARE(cells->item(1, 2)->text(), QStringLiteral("6"));
+    QVERIFY(cells->item(2, 6)->text().startsWith("Error: "));
+
+    // The export is what corvale-cli --format csv --no-images writes for these photographs.
+    corvale::AnalysisSettings settings;
+    settings.minColonyArea = 300;
+    std::string expected = corvale::summaryCsvHeader();
+    for (const char* name : {"a.jpg", "b.png", "c.jpg"})
+      expected += corvale::summaryCsvRow(corvale::analysePhotographFile(
+          corvale::joinImagePath(folder.path().string(), name), corvale::CountingMethod::fixed, settings,
+          corvale::RunOptions{{}, false}));
+    const QString csv = QString::fromStdString((work_.path() / "summary.csv").string());
+    QCOMPARE(table->exportCsv(csv), QString());
+    QFile written(csv);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll().toStdString(), expected);
+
+    // A row opens its photograph in the dialog.
+    emit cells->cellActivated(1, 0);
+    settle(dialog);
+    QCOMPARE(dialog.fileList()->currentRow(), 1);
+    QCOMPARE(dialog.windowsShown, QStringList{dialog.folderToChoose + "/b.png"});
   }
 
   void enterNeverEndsTheDialogButEscapeAndExitDo() {
@@ -293,8 +450,12 @@ class DialogTest : public QObject {
     auto* app = qobject_cast<corvale::CCorvaleApp*>(QApplication::instance());
     QVERIFY(app != nullptr);
     QTimer::singleShot(0, [] {
-      auto* dialog = qobject_cast<CCorvaleDlg*>(QApplication::activeModalWidget());
+      // The dialog is modal to nothing (the image window stays usable): find it by its kind.
+      CCorvaleDlg* dialog = nullptr;
+      for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && qobject_cast<CCorvaleDlg*>(window) != nullptr) dialog = qobject_cast<CCorvaleDlg*>(window);
       QVERIFY(dialog != nullptr);
+      QVERIFY(QApplication::activeModalWidget() == nullptr);
       control<QAction>(*dialog, CCorvaleDlg::idFileExit)->trigger();
     });
     QCOMPARE(app->InitInstance(), 0);  // returns once the dialog has closed
@@ -316,6 +477,10 @@ class DialogTest : public QObject {
 };
 
 int main(int argc, char** argv) {
+  // The user's settings and pictures folder stay untouched: a home of the test's own.
+  corvale::testing::TemporaryFolder home;
+  qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home.path() / ".config").string()));
   corvale::CCorvaleApp app(argc, argv);
   DialogTest test;
   return QTest::qExec(&test, argc, argv);

@@ -17,6 +17,26 @@ namespace {
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool endsWithIgnoringCase(std::string_view name, std::string_view extension) {
+  if (name.size() < extension.size()) return false;
+  const std::string_view tail = name.substr(name.size() - extension.size());
+  return std::equal(tail.begin(), tail.end(), extension.begin(), [](char a, char b) { return lowerAscii(a) == b; });
+}
+
+template <typename Accept>
+std::vector<std::string> listNames(const std::filesystem::path& folder, bool regularFilesOnly, Accept accept) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (!accept(name)) continue;
+    std::error_code error;
+    if (regularFilesOnly && !entry.is_regular_file(error)) continue;
+    names.push_back(name);
+  }
+  sortNamesIgnoringCase(names);
+  return names;
+}
+
 }  // namespace
 
 std::string joinImagePath(std::string_view folder, std::string_view name) {
@@ -26,12 +46,10 @@ std::string joinImagePath(std::string_view folder, std::string_view name) {
   return path;
 }
 
-bool hasJpgExtension(std::string_view name) {
-  constexpr std::string_view extension = ".jpg";
-  if (name.size() < extension.size()) return false;
-  const std::string_view tail = name.substr(name.size() - extension.size());
-  return std::equal(tail.begin(), tail.end(), extension.begin(),
-                    [](char a, char b) { return lowerAscii(a) == b; });
+bool hasJpgExtension(std::string_view name) { return endsWithIgnoringCase(name, ".jpg"); }
+
+bool hasPhotographExtension(std::string_view name) {
+  return endsWithIgnoringCase(name, ".jpg") || endsWithIgnoringCase(name, ".jpeg") || endsWithIgnoringCase(name, ".png");
 }
 
 void sortNamesIgnoringCase(std::vector<std::string>& names) {
@@ -46,16 +64,11 @@ void sortNamesIgnoringCase(std::vector<std::string>& names) {
 }
 
 std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool regularFilesOnly) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (!hasJpgExtension(name)) continue;
-    std::error_code error;
-    if (regularFilesOnly && !entry.is_regular_file(error)) continue;
-    names.push_back(name);
-  }
-  sortNamesIgnoringCase(names);
-  return names;
+  return listNames(folder, regularFilesOnly, [](std::string_view name) { return hasJpgExtension(name); });
+}
+
+std::vector<std::string> listPhotographNames(const std::filesystem::path& folder, bool regularFilesOnly) {
+  return listNames(folder, regularFilesOnly, [](std::string_view name) { return hasPhotographExtension(name); });
 }
 
 cv::Mat decodePhotograph(std::span<const std::uint8_t> bytes, const PhotographLimits& limits, int* orientation) {

@@ -30,6 +30,14 @@ void sortNamesIgnoringCase(std::vector<std::string>& names);
 // folder cannot be read.
 std::vector<std::string> listJpgNames(const std::filesystem::path& folder, bool regularFilesOnly);
 
+// True when `name` ends in ".jpg", ".jpeg" or ".png" in any letter case: the
+// photographs the decoder reads.
+bool hasPhotographExtension(std::string_view name);
+
+// The dialog's listing: the folder's *.jpg, *.jpeg and *.png entries (any letter
+// case), sorted and filtered as listJpgNames does. The command line keeps *.jpg.
+std::vector<std::string> listPhotographNames(const std::filesystem::path& folder, bool regularFilesOnly);
+
 // What a photograph may cost before it is decoded.
 struct PhotographLimits {
   std::uint64_t maxPixels = 100'000'000;
