@@ -33,10 +33,12 @@
 
 #include "analysis/image_outputs.hpp"
 #include "analysis/io/image_files.hpp"
+#include "analysis/review/corrections_file.hpp"
 #include "app/about_dialog.hpp"
 #include "app/application_icon.hpp"
 #include "app/data_exchange.hpp"
 #include "app/folder_analysis.hpp"
+#include "app/review_dialog.hpp"
 
 namespace corvale {
 namespace {
@@ -131,6 +133,9 @@ void CCorvaleDlg::createControls() {
       file->addAction(QStringLiteral("Analyse the &Whole Folder..."), this, &CCorvaleDlg::OnAnalyseFolder);
   wholeFolder->setObjectName(objectNameFor(idFileAnalyseFolder));
   file->addAction(QStringLiteral("&Output Folder..."), this, &CCorvaleDlg::OnChangeOutputFolder);
+  QAction* review = file->addAction(QStringLiteral("&Review Count..."), this, &CCorvaleDlg::OnReview);
+  review->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+  addAction(review);
   file->addSeparator();
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   exit->setObjectName(objectNameFor(idFileExit));
@@ -174,6 +179,7 @@ void CCorvaleDlg::createControls() {
   fileList_->setSelectionMode(QAbstractItemView::SingleSelection);
   fileList_->setToolTip(QStringLiteral("Select a photograph to count it; click it again (or press F5) to re-count"));
   connect(fileList_, &QListWidget::itemSelectionChanged, this, &CCorvaleDlg::runDishAnalysis);
+  connect(fileList_, &QListWidget::itemDoubleClicked, this, &CCorvaleDlg::OnReview);
   // A click on the photograph already selected counts it again (see eventFilter).
   fileList_->viewport()->installEventFilter(this);
   connect(fileList_, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
@@ -421,6 +427,7 @@ CCorvaleDlg::Outcome CCorvaleDlg::analyse(const Request& request) {
   Outcome outcome;
   outcome.id = request.id;
   outcome.analysis = analysePhotographFile(request.path, request.method, request.settings);
+  applyCorrectionsFrom(correctionsFolder(request.outputFolder), outcome.analysis);
   if (outcome.analysis.ok()) {
     std::error_code ignored;  // a folder that cannot be made shows as the write's error
     std::filesystem::create_directories(request.outputFolder, ignored);
@@ -555,9 +562,15 @@ void CCorvaleDlg::OnAnalyseFolder() {
   delete folderAnalysis_.data();  // an earlier one stops first
   std::vector<QByteArray> names;
   for (int row = 0; row < fileList_->count(); ++row) names.push_back(fileList_->item(row)->data(Qt::UserRole).toByteArray());
-  folderAnalysis_ = new CFolderAnalysisDlg(folderPath_, names, countingMethod(), settings_, this);
+  folderAnalysis_ = new CFolderAnalysisDlg(folderPath_, names, countingMethod(), settings_,
+                                           correctionsFolder(fileSystemName(outputFolderFor(folderPath_))), this);
   folderAnalysis_->setExportFolder(outputFolder_);
   connect(folderAnalysis_, &CFolderAnalysisDlg::openPhotograph, this, &CCorvaleDlg::openFromTable);
+  connect(folderAnalysis_, &CFolderAnalysisDlg::reviewPhotograph, this,
+          [this, names](const QString& folder, const QByteArray& name) {
+            const auto at = std::find(names.begin(), names.end(), name);
+            openReview(folder, names, static_cast<int>(at - names.begin()));
+          });
   // Below the dialog and as wide, clear of the image window beside it (the table
   // scrolls sideways; a row's flags show in full as its tooltip).
   const QRect dialog = frameGeometry();
@@ -582,6 +595,35 @@ void CCorvaleDlg::openFromTable(const QString& folder, const QByteArray& name) {
     }
   }
   request(joinImagePath(fileSystemName(folder), name.toStdString()));  // the list shows another folder now
+}
+
+CReviewDlg* CCorvaleDlg::review() const { return review_; }
+
+void CCorvaleDlg::OnReview() {
+  const int row = fileList_->currentRow();
+  if (row < 0 || !UpdateData(true)) return;
+  std::vector<QByteArray> names;
+  for (int i = 0; i < fileList_->count(); ++i) names.push_back(fileList_->item(i)->data(Qt::UserRole).toByteArray());
+  openReview(folderPath_, names, row);
+}
+
+void CCorvaleDlg::openReview(const QString& folder, const std::vector<QByteArray>& names, int index) {
+  if (index < 0 || index >= static_cast<int>(names.size())) return;
+  QStringList paths;
+  for (const QByteArray& name : names)
+    paths.push_back(QFile::decodeName(QByteArray::fromStdString(joinImagePath(fileSystemName(folder), name.toStdString()))));
+  if (review_) review_->close();  // saves its corrections first
+  review_ = new CReviewDlg(paths, index, outputFolderFor(folder), countingMethod(), settings_, this);
+  review_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(review_, &CReviewDlg::correctionsSaved, this,
+          [this](const QString& imagePath, int) { onCorrectionsSaved(imagePath); });
+  review_->show();
+}
+
+void CCorvaleDlg::onCorrectionsSaved(const QString& imagePath) {
+  // The table's corrected count and, for the photograph shown, the report.
+  if (folderAnalysis_) folderAnalysis_->refreshCorrections(QFile::encodeName(imagePath).toStdString());
+  if (imagePath == imagePath_) runDishAnalysis();
 }
 
 void CCorvaleDlg::OnAbout() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 #include <QFutureWatcher>
@@ -32,7 +33,7 @@ class QPushButton;
 
 namespace corvale {
 
-
+class CReviewDlg;
 
 class CCorvaleDlg : public QDialog {
   Q_OBJECT
@@ -92,6 +93,7 @@ class CCorvaleDlg : public QDialog {
   bool isAnalysing() const { return running_; }
   // The window of the last "Analyse the whole folder", if still open.
   CFolderAnalysisDlg* folderAnalysis() const { return folderAnalysis_; }
+  CReviewDlg* review() const;
 
   // Lists `path` (a folder; or a photograph: its folder, with it selected).
   void openPath(const QString& path);
@@ -107,6 +109,8 @@ class CCorvaleDlg : public QDialog {
   void OnAbout();
   void OnChangeOutputFolder();
   void OnAnalyseFolder();
+  // Opens the review of the selected photograph, with the listed ones to step through.
+  void OnReview();
   // Counts the selected photograph again with the current method and options.
   void runDishAnalysis();
 
@@ -151,6 +155,8 @@ class CCorvaleDlg : public QDialog {
   void setBusy(bool busy);
   void onMethodChosen();
   void openFromTable(const QString& folder, const QByteArray& name);
+  void openReview(const QString& folder, const std::vector<QByteArray>& names, int index);
+  void onCorrectionsSaved(const QString& imagePath);
   void placeImageWindow(const cv::Mat& image);
 
   QIcon icon_;
@@ -172,6 +178,7 @@ class CCorvaleDlg : public QDialog {
   bool imageWindowFound_ = false;  // OpenCV's window is a Qt widget of this application
   QPointer<QWidget> imageWindow_;
   QPointer<CFolderAnalysisDlg> folderAnalysis_;
+  QPointer<CReviewDlg> review_;
 
   QMenuBar* menuBar_ = nullptr;
   QAction* adaptiveAction_ = nullptr;

@@ -18,6 +18,7 @@
 #include "analysis/io/image_files.hpp"
 #include "analysis/io/safe_file.hpp"
 #include "analysis/report/output_formats.hpp"
+#include "analysis/review/corrections_file.hpp"
 #include "app/application_icon.hpp"
 
 namespace corvale {
@@ -35,8 +36,13 @@ QTableWidgetItem* cell(const QString& text, bool number) {
 }  // namespace
 
 CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<QByteArray>& names,
-                                       CountingMethod method, const AnalysisSettings& settings, QWidget* parent)
-    : QDialog(parent, Qt::Window), folder_(folder), names_(names), method_(method) {
+                                       CountingMethod method, const AnalysisSettings& settings,
+                                       std::filesystem::path correctionsFolder, QWidget* parent)
+    : QDialog(parent, Qt::Window),
+      folder_(folder),
+      names_(names),
+      method_(method),
+      correctionsFolder_(std::move(correctionsFolder)) {
   const QString methodName = QString::fromUtf8(countingMethodName(method).data());
   setWindowTitle(QStringLiteral("Corvale - whole folder"));
   setWindowIcon(applicationIcon());
@@ -48,11 +54,12 @@ CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(status_);
 
-  table_ = new QTableWidget(0, 7, this);
+  table_ = new QTableWidget(0, 8, this);
   table_->setObjectName(QString::number(idTable));
   table_->setHorizontalHeaderLabels({QStringLiteral("File"), QStringLiteral("Method"), QStringLiteral("Colonies"),
                                      QStringLiteral("Estimated"), QStringLiteral("% covered"),
-                                     QString::fromUtf8("mm\u00B2"), QStringLiteral("Flags")});
+                                     QString::fromUtf8("mm\u00B2"), QStringLiteral("Corrected"),
+                                     QStringLiteral("Flags")});
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -82,6 +89,15 @@ CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<
   exportButton_->setEnabled(false);
   connect(exportButton_, &QPushButton::clicked, this, &CFolderAnalysisDlg::OnExport);
   bottom->addWidget(exportButton_);
+  auto* review = new QPushButton(QStringLiteral("Review..."), this);
+  review->setObjectName(QString::number(idReview));
+  review->setAutoDefault(false);
+  review->setToolTip(QStringLiteral("Check and correct the count of the selected row's photograph"));
+  connect(review, &QPushButton::clicked, this, [this] {
+    const int row = table_->currentRow();
+    if (row >= 0 && row < static_cast<int>(results_.size())) emit reviewPhotograph(folder_, names_[row]);
+  });
+  bottom->addWidget(review);
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   close->setAutoDefault(false);
   connect(close, &QPushButton::clicked, this, &QDialog::close);
@@ -98,12 +114,14 @@ CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<
   for (const QByteArray& name : names_)
     paths.push_back(joinImagePath(QFile::encodeName(folder_).toStdString(), name.toStdString()));
   connect(&watcher_, &QFutureWatcher<void>::finished, this, &CFolderAnalysisDlg::onFinished);
-  watcher_.setFuture(QtConcurrent::run([this, paths = std::move(paths), method, settings, cancelled = cancelled_] {
+  watcher_.setFuture(QtConcurrent::run([this, paths = std::move(paths), method, settings, cancelled = cancelled_,
+                                        corrections = correctionsFolder_] {
     AnalysisBuffers buffers;  // reused for every photograph
     // As `corvale-cli --no-images`: nothing is written, no stage image is kept.
     const RunOptions options{PhotographLimits{}, false};
     for (std::size_t i = 0; i < paths.size() && !*cancelled; ++i) {
       DishAnalysis result = analysePhotographFile(paths[i], method, settings, options, &buffers);
+      if (!corrections.empty()) applyCorrectionsFrom(corrections, result);
       result.photograph.release();
       result.stages.reset();
       result.annotatedImage.release();
@@ -148,10 +166,25 @@ void CFolderAnalysisDlg::addResult(int index, DishAnalysis result) {
   }
   auto* flagCell = cell(flags, false);
   flagCell->setToolTip(flags);
-  table_->setItem(row, 6, flagCell);
+  table_->setItem(row, 7, flagCell);
   results_.push_back(std::move(result));
+  showCorrected(row);
   progress_->setValue(static_cast<int>(results_.size()));
   if (row == 0) table_->resizeColumnsToContents();
+}
+
+void CFolderAnalysisDlg::showCorrected(int row) {
+  const auto& corrections = results_[static_cast<std::size_t>(row)].corrections;
+  table_->setItem(row, 6, cell(corrections ? QString::number(corrections->count.total) : QString(), true));
+}
+
+void CFolderAnalysisDlg::refreshCorrections(const std::string& imagePath) {
+  for (std::size_t row = 0; row < results_.size(); ++row) {
+    if (results_[row].imagePath != imagePath) continue;
+    results_[row].corrections.reset();
+    applyCorrectionsFrom(correctionsFolder_, results_[row]);
+    showCorrected(static_cast<int>(row));
+  }
 }
 
 void CFolderAnalysisDlg::onFinished() {

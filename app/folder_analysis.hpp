@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <filesystem>
 #include <vector>
 
 #include <QByteArray>
@@ -33,11 +34,14 @@ class CFolderAnalysisDlg : public QDialog {
   static constexpr int idProgress = 2001;
   static constexpr int idCancel = 2002;
   static constexpr int idExport = 2003;
+  static constexpr int idReview = 2004;
 
   // Starts counting at once. `names` are the folder's entries as listed (their own
-  // bytes); the paths are joined as the command line joins them.
+  // bytes); the paths are joined as the command line joins them. Corrections saved by
+  // reviews in `correctionsFolder` are applied to each result.
   CFolderAnalysisDlg(const QString& folder, const std::vector<QByteArray>& names, CountingMethod method,
-                     const AnalysisSettings& settings, QWidget* parent = nullptr);
+                     const AnalysisSettings& settings, std::filesystem::path correctionsFolder = {},
+                     QWidget* parent = nullptr);
   ~CFolderAnalysisDlg() override;
 
   bool isRunning() const { return watcher_.isRunning(); }
@@ -50,10 +54,14 @@ class CFolderAnalysisDlg : public QDialog {
   QString exportCsv(const QString& path) const;
   // Where the export's file chooser starts (the output folder).
   void setExportFolder(const QString& folder) { exportFolder_ = folder; }
+  // Applies the corrections saved for the row of `imagePath` again, after a review.
+  void refreshCorrections(const std::string& imagePath);
 
  signals:
   // The user asked to see a row's photograph (double-click or Enter on the row).
   void openPhotograph(const QString& folder, const QByteArray& name);
+  // The user asked to review a row's photograph (the Review button).
+  void reviewPhotograph(const QString& folder, const QByteArray& name);
   void finishedCounting();
 
  public slots:
@@ -67,12 +75,14 @@ class CFolderAnalysisDlg : public QDialog {
 
  private:
   void addResult(int index, DishAnalysis result);
+  void showCorrected(int row);
   void onFinished();
 
   QString folder_;
   QString exportFolder_;
   std::vector<QByteArray> names_;
   CountingMethod method_;
+  std::filesystem::path correctionsFolder_;
   std::vector<DishAnalysis> results_;
   std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
   QFutureWatcher<void> watcher_;

@@ -27,6 +27,7 @@
 #include "app/corvale_app.hpp"
 #include "app/corvale_dialog.hpp"
 #include "app/data_exchange.hpp"
+#include "app/review_dialog.hpp"
 #include "app/folder_analysis.hpp"
 #include "temporary_folder.hpp"
 
@@ -402,7 +403,16 @@ class DialogTest : public QObject {
     QCOMPARE(cells->item(0, 1)->text(), QStringLiteral("fixed"));
     QCOMPARE(cells->item(0, 2)->text(), QStringLiteral("4"));
     QCOMPARE(cells->item(1, 2)->text(), QStringLiteral("6"));
-    QVERIFY(cells->item(2, 6)->text().startsWith("Error: "));
+    QVERIFY(cells->item(2, 7)->text().startsWith("Error: "));
+    QCOMPARE(cells->item(0, 6)->text(), QString());  // no corrections saved: no corrected count
+
+    // A row's Review opens the review of that photograph, with the list to step through.
+    cells->setCurrentCell(1, 0);
+    control<QPushButton>(*table, corvale::CFolderAnalysisDlg::idReview)->click();
+    QVERIFY(dialog.review() != nullptr);
+    QCOMPARE(dialog.review()->index(), 1);
+    QCOMPARE(dialog.review()->paths().size(), 3);
+    dialog.review()->close();
 
     // The export is what corvale-cli --format csv --no-images writes for these photographs.
     corvale::AnalysisSettings settings;
