@@ -39,6 +39,9 @@ Utf8Sequence sequenceStartedBy(unsigned char lead) {
   return {0, 0, 0};
 }
 
+// The last pixel of a box side, in 64 bits so that no box can overflow it.
+std::int64_t lastPixel(int first, int length) { return std::int64_t{first} + length - 1; }
+
 }  // namespace
 
 std::string validUtf8(std::string_view text) {
@@ -145,8 +148,8 @@ std::string coloniesCsvRows(const DishAnalysis& analysis) {
     const Colony& colony = analysis.colonies[i];
     const bool reviewed = corrections != nullptr && i < corrections->statuses.size();
     rows += joinFields({path, std::to_string(colony.region), formatRoundTrip(colony.area),
-                        std::to_string(colony.box.x), std::to_string(colony.box.x + colony.box.width - 1),
-                        std::to_string(colony.box.y), std::to_string(colony.box.y + colony.box.height - 1),
+                        std::to_string(colony.box.x), std::to_string(lastPixel(colony.box.x, colony.box.width)),
+                        std::to_string(colony.box.y), std::to_string(lastPixel(colony.box.y, colony.box.height)),
                         formatRoundTrip(colony.centre.x), formatRoundTrip(colony.centre.y),
                         std::string(colonyKindName(colony.kind)),
                         csvField(reviewed ? colonyStatusName(corrections->statuses[i]) : "")});
