@@ -26,6 +26,11 @@ namespace {
 
 QString decoded(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
+// The table's columns: the corrected count beside the automatic one, so both show
+// without scrolling; the flags, the longest text, last.
+enum Column { fileColumn, methodColumn, coloniesColumn, correctedColumn, yeastsColumn, coveredColumn, areaColumn,
+              flagsColumn, columnCount };
+
 QTableWidgetItem* cell(const QString& text, bool number) {
   auto* item = new QTableWidgetItem(text);
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
@@ -54,12 +59,11 @@ CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(status_);
 
-  table_ = new QTableWidget(0, 8, this);
+  table_ = new QTableWidget(0, columnCount, this);
   table_->setObjectName(QString::number(idTable));
   table_->setHorizontalHeaderLabels({QStringLiteral("File"), QStringLiteral("Method"), QStringLiteral("Colonies"),
-                                     QStringLiteral("Estimated"), QStringLiteral("% covered"),
-                                     QString::fromUtf8("mm\u00B2"), QStringLiteral("Corrected"),
-                                     QStringLiteral("Flags")});
+                                     QStringLiteral("Corrected"), QStringLiteral("Est. yeasts"),
+                                     QStringLiteral("% covered"), QString::fromUtf8("mm\u00B2"), QStringLiteral("Flags")});
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -153,20 +157,20 @@ void CFolderAnalysisDlg::addResult(int index, DishAnalysis result) {
   if (index != static_cast<int>(results_.size())) return;  // never: one worker, in order
   const int row = table_->rowCount();
   table_->insertRow(row);
-  table_->setItem(row, 0, cell(QFile::decodeName(names_[index]), false));
-  table_->setItem(row, 1, cell(QString::fromUtf8(countingMethodName(result.method).data()), false));
+  table_->setItem(row, fileColumn, cell(QFile::decodeName(names_[index]), false));
+  table_->setItem(row, methodColumn, cell(QString::fromUtf8(countingMethodName(result.method).data()), false));
   QString flags;
   if (result.error) flags = QStringLiteral("Error: ") + decoded(*result.error);
   for (const std::string& flag : result.flags) flags += (flags.isEmpty() ? "" : "; ") + decoded(flag);
   if (const auto& s = result.statistics) {
-    table_->setItem(row, 2, cell(QString::number(s->colonyCount), true));
-    table_->setItem(row, 3, cell(QString::number(s->estimatedYeasts), true));
-    table_->setItem(row, 4, cell(QString::number(s->percentage, 'f', 2), true));
-    table_->setItem(row, 5, cell(QString::number(s->colonyAreaMm2, 'f', 2), true));
+    table_->setItem(row, coloniesColumn, cell(QString::number(s->colonyCount), true));
+    table_->setItem(row, yeastsColumn, cell(QString::number(s->estimatedYeasts), true));
+    table_->setItem(row, coveredColumn, cell(QString::number(s->percentage, 'f', 2), true));
+    table_->setItem(row, areaColumn, cell(QString::number(s->colonyAreaMm2, 'f', 2), true));
   }
   auto* flagCell = cell(flags, false);
   flagCell->setToolTip(flags);
-  table_->setItem(row, 7, flagCell);
+  table_->setItem(row, flagsColumn, flagCell);
   results_.push_back(std::move(result));
   showCorrected(row);
   progress_->setValue(static_cast<int>(results_.size()));
@@ -175,7 +179,7 @@ void CFolderAnalysisDlg::addResult(int index, DishAnalysis result) {
 
 void CFolderAnalysisDlg::showCorrected(int row) {
   const auto& corrections = results_[static_cast<std::size_t>(row)].corrections;
-  table_->setItem(row, 6, cell(corrections ? QString::number(corrections->count.total) : QString(), true));
+  table_->setItem(row, correctedColumn, cell(corrections ? QString::number(corrections->count.total) : QString(), true));
 }
 
 void CFolderAnalysisDlg::refreshCorrections(const std::string& imagePath) {

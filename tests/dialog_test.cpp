@@ -403,8 +403,8 @@ class DialogTest : public QObject {
     QCOMPARE(cells->item(0, 1)->text(), QStringLiteral("fixed"));
     QCOMPARE(cells->item(0, 2)->text(), QStringLiteral("4"));
     QCOMPARE(cells->item(1, 2)->text(), QStringLiteral("6"));
-    QVERIFY(cells->item(2, 7)->text().startsWith("Error: "));
-    QCOMPARE(cells->item(0, 6)->text(), QString());  // no corrections saved: no corrected count
+    QVERIFY(cells->item(2, 7)->text().startsWith("Error: "));  // flags last
+    QCOMPARE(cells->item(0, 3)->text(), QString());  // no corrections saved: no corrected count
 
     // A row's Review opens the review of that photograph, with the list to step through.
     cells->setCurrentCell(1, 0);
