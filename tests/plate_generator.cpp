@@ -181,19 +181,12 @@ GeneratedPlate generatePlate(const PlateRecipe& recipe, std::uint64_t seed) {
     occupy(canvas, at, radius, gap);
   }
 
-  // Light: reflections, a slope across the photograph and a darker rim.
-  const double direction = rng.uniform(0.0, CV_2PI);
-  cv::Mat light(size, size, CV_32F);
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      const double along = ((x - centre.x) * std::cos(direction) + (y - centre.y) * std::sin(direction)) / size;
-      const double rim = std::pow(std::hypot(x - centre.x, y - centre.y) / dishRadius, 2.0);
-      light.at<float>(y, x) = static_cast<float>(recipe.lightSlope * along - 8.0 * rim) + shine.at<float>(y, x);
-    }
-  cv::Mat lit;
-  cv::merge(std::vector<cv::Mat>{light, light, light}, lit);
-  canvas.photo += lit;
-
+  // Light: the reflections first, seen at the same angle as the dish.
+  {
+    cv::Mat shineColour;
+    cv::merge(std::vector<cv::Mat>{shine, shine, shine}, shineColour);
+    canvas.photo += shineColour;
+  }
   GeneratedPlate plate;
   plate.truth = canvas.truth;
   cv::Mat photo = canvas.photo;
@@ -207,6 +200,18 @@ GeneratedPlate generatePlate(const PlateRecipe& recipe, std::uint64_t seed) {
     cv::warpAffine(photo, photo, affine, photo.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, recipe.bench);
     cv::warpAffine(canvas.truth, plate.truth, affine, photo.size(), cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
   }
+  // Light: a slope across the photograph and a darker rim.
+  const double direction = rng.uniform(0.0, CV_2PI);
+  cv::Mat light(size, size, CV_32F);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const double along = ((x - centre.x) * std::cos(direction) + (y - centre.y) * std::sin(direction)) / size;
+      const double rim = std::pow(std::hypot(x - centre.x, y - centre.y) / dishRadius, 2.0);
+      light.at<float>(y, x) = static_cast<float>(recipe.lightSlope * along - 8.0 * rim);
+    }
+  cv::Mat lit;
+  cv::merge(std::vector<cv::Mat>{light, light, light}, lit);
+  photo += lit;
   if (recipe.blur > 0.0) cv::GaussianBlur(photo, photo, cv::Size(), recipe.blur);
   cv::Mat noise(photo.size(), CV_32FC3);
   rng.fill(noise, cv::RNG::NORMAL, 0.0, recipe.noise);

@@ -1,0 +1,119 @@
+#include "analysis/adaptive/region_splitting.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+namespace corvale {
+namespace {
+
+struct Hills {
+  std::vector<std::int32_t> parent;
+  std::vector<float> top;
+  std::vector<std::int32_t> topPixel;
+  std::vector<std::int64_t> area;
+
+  std::int32_t find(std::int32_t hill) {
+    while (parent[static_cast<std::size_t>(hill)] != hill) {
+      auto& up = parent[static_cast<std::size_t>(hill)];
+      up = parent[static_cast<std::size_t>(up)];
+      hill = up;
+    }
+    return hill;
+  }
+};
+
+}  // namespace
+
+MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare) {
+  if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
+  MaskSplit split;
+  split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
+  if (mask.empty()) return split;
+  // A zero border, so that the frame's edge bounds the distances too.
+  cv::Mat padded, distance;
+  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
+  const int width = padded.cols;
+
+  std::vector<std::int32_t> order;
+  for (int y = 1; y < padded.rows - 1; ++y) {
+    const auto* row = padded.ptr<std::uint8_t>(y);
+    for (int x = 1; x < width - 1; ++x)
+      if (row[x] != 0) order.push_back(y * width + x);
+  }
+  const auto* depth = distance.ptr<float>(0);
+  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) { return depth[a] > depth[b]; });
+
+  // hillOf: the hill each flooded pixel joined (-1 while dry).
+  std::vector<std::int32_t> hillOf(static_cast<std::size_t>(padded.total()), -1);
+  Hills hills;
+  hills.parent.reserve(order.size());
+  std::vector<MaskPeak> peaks;
+  const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
+  const auto emit = [&](std::int32_t hill) {
+    const auto h = static_cast<std::size_t>(hill);
+    const int pixel = hills.topPixel[h];
+    peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1), hills.top[h], 0, hills.area[h]});
+  };
+  for (const std::int32_t pixel : order) {
+    const auto hill = static_cast<std::int32_t>(hills.parent.size());
+    hills.parent.push_back(hill);
+    hills.top.push_back(depth[pixel]);
+    hills.topPixel.push_back(pixel);
+    hills.area.push_back(1);
+    hillOf[static_cast<std::size_t>(pixel)] = hill;
+    const float saddle = depth[pixel];
+    for (const int offset : neighbours) {
+      const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
+      if (other < 0) continue;
+      std::int32_t a = hills.find(hill), b = hills.find(other);
+      if (a == b) continue;
+      // The younger hill (the lower top) ends here, as a colony or as part of the other.
+      if (hills.top[static_cast<std::size_t>(a)] > hills.top[static_cast<std::size_t>(b)]) std::swap(a, b);
+      const auto young = static_cast<std::size_t>(a), old = static_cast<std::size_t>(b);
+      const float top = hills.top[young];
+      const bool own = top >= smallestDepth && top - saddle >= std::max(1.0, saddleShare * top);
+      if (own) emit(a);
+      else hills.area[old] += hills.area[young];
+      hills.parent[young] = b;
+    }
+  }
+  // What remains of each region is its highest hill.
+  std::vector<std::int32_t> regionOfRoot(hills.parent.size(), -1);
+  for (std::size_t hill = 0; hill < hills.parent.size(); ++hill) {
+    if (hills.parent[hill] != static_cast<std::int32_t>(hill)) continue;
+    regionOfRoot[hill] = static_cast<std::int32_t>(split.regions.size());
+    split.regions.emplace_back();
+    split.regions.back().deepest = hills.top[hill];
+    if (hills.top[hill] >= smallestDepth) emit(static_cast<std::int32_t>(hill));
+  }
+  std::vector<double> sumX(split.regions.size()), sumY(split.regions.size());
+  std::vector<cv::Point> low(split.regions.size(), cv::Point(mask.cols, mask.rows)), high(split.regions.size(), cv::Point(-1, -1));
+  for (const std::int32_t pixel : order) {
+    const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
+    const int x = pixel % width - 1, y = pixel / width - 1;
+    split.regionOf.at<std::int32_t>(y, x) = region + 1;
+    const auto r = static_cast<std::size_t>(region);
+    ++split.regions[r].area;
+    sumX[r] += x, sumY[r] += y;
+    low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
+    high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
+  }
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    MaskRegion& region = split.regions[r];
+    region.centroid = cv::Point2d(sumX[r] / static_cast<double>(region.area), sumY[r] / static_cast<double>(region.area));
+    region.box = cv::Rect(low[r], high[r] + cv::Point(1, 1));
+  }
+  for (std::size_t i = 0; i < peaks.size(); ++i) {
+    MaskPeak& peak = peaks[i];
+    peak.region = split.regionOf.at<std::int32_t>(peak.at) - 1;
+    split.regions[static_cast<std::size_t>(peak.region)].peaks.push_back(static_cast<int>(i));
+  }
+  split.peaks = std::move(peaks);
+  return split;
+}
+
+}  // namespace corvale
