@@ -18,12 +18,13 @@ namespace {
 constexpr double innerFraction = 0.85;       // the agar's edge is looked for from here outwards
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
+constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double wantedRadius = 6.0;         // colonies are counted where the typical one is this many pixels in radius
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
-constexpr double smallestColony = 0.0015;    // radius over the dish's diameter: anything smaller is dust or noise
-constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
+constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
+constexpr double dustShare = 0.15;           // of the typical radius: hills below it are dust
 constexpr double saddleShare = 0.15;         // a hill this far above its saddle is a colony of its own
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
@@ -43,27 +44,35 @@ struct PolarityCount {
   bool confluent = false;
 };
 
+// The share of the ellipse with axes times `factor` that `mask` covers, sampled
+// along its outline.
+double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor, double scale) {
+  const double angle = dish.angle * CV_PI / 180.0;
+  int on = 0, total = 0;
+  for (int i = 0; i < 720; ++i) {
+    const double t = i * CV_PI / 360.0;
+    const double u = dish.semiMajor * factor * std::cos(t), v = dish.semiMinor * factor * std::sin(t);
+    const int x = static_cast<int>((dish.centre.x + u * std::cos(angle) - v * std::sin(angle)) * scale);
+    const int y = static_cast<int>((dish.centre.y + u * std::sin(angle) + v * std::cos(angle)) * scale);
+    if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
+    ++total;
+    on += mask.at<std::uint8_t>(y, x) != 0;
+  }
+  return total > 0 ? static_cast<double>(on) / total : 0.0;
+}
+
 // Where the agar ends. Just inside the dish's wall the meniscus, the wall and the lid's
 // reflections show as a ring all the way round, while colonies cover only part of any
 // ring: walking outwards, the agar ends at the first ellipse that the mask covers for
-// more than half its length (the dish's own outline when none does). Returns the
-// factor of the dish's axes.
+// clearly more than the colonies cover of the dish's middle, and at least half its
+// length (the dish's own outline when none does). Returns the factor of the dish's axes.
 double agarEdge(const cv::Mat& mask, const DishEllipse& dish, double scale) {
+  const double middle = static_cast<double>(cv::countNonZero(mask & ellipseMask(mask.size(), dish, innerFraction, scale))) /
+                        std::max(1.0, CV_PI * dish.semiMajor * dish.semiMinor * innerFraction * innerFraction * scale * scale);
+  const double ring = std::clamp(0.5 + middle, 0.5, 0.9);
   const double step = 1.0 / std::max(1.0, dish.semiMajor * scale);
-  const double angle = dish.angle * CV_PI / 180.0;
-  for (double factor = innerFraction; factor <= 1.0; factor += step) {
-    int on = 0, total = 0;
-    for (int i = 0; i < 720; ++i) {
-      const double t = i * CV_PI / 360.0;
-      const double u = dish.semiMajor * factor * std::cos(t), v = dish.semiMinor * factor * std::sin(t);
-      const int x = static_cast<int>((dish.centre.x + u * std::cos(angle) - v * std::sin(angle)) * scale);
-      const int y = static_cast<int>((dish.centre.y + u * std::sin(angle) + v * std::cos(angle)) * scale);
-      if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
-      ++total;
-      on += mask.at<std::uint8_t>(y, x) != 0;
-    }
-    if (total > 0 && 2 * on > total) return factor;
-  }
+  for (double factor = innerFraction; factor <= 1.0; factor += step)
+    if (outlineCover(mask, dish, factor, scale) > ring) return factor;
   return 1.0;
 }
 
@@ -99,6 +108,13 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
   const double smallest = std::max(1.5, smallestColony * dishDiameter);
+  // Along the edge, what is left of the wall's ring and the meniscus is thinner than
+  // any colony: an opening there takes it off the colonies that grow against the wall.
+  const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
+  cv::Mat opened;
+  const int width = 2 * static_cast<int>(std::ceil(smallest)) + 1;
+  cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
+  mask.setTo(cv::Scalar(0), band & ~opened);
   const MaskSplit split = splitMask(mask, smallest, saddleShare);
   count.typicalRadius = typicalColonyRadius(split, smallest);
   const double dust = std::max(smallest, dustShare * count.typicalRadius);
