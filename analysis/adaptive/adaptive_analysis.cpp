@@ -1,6 +1,7 @@
 #include "analysis/adaptive/adaptive_analysis.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +19,16 @@ namespace {
 constexpr double innerFraction = 0.85;       // the agar's edge is looked for from here outwards
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
+constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
 constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double wantedRadius = 6.0;         // colonies are counted where the typical one is this many pixels in radius
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
-constexpr double dustShare = 0.15;           // of the typical radius: hills below it are dust
-constexpr double saddleShare = 0.15;         // a hill this far above its saddle is a colony of its own
+constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
+constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
+constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
 constexpr double glarePatch = 0.0005;        // of the dish: saturated patches this large are reflections, not a colony's shine
@@ -41,6 +44,7 @@ struct PolarityCount {
   std::int64_t colonyPixels = 0;
   std::int64_t otherPixels = 0;
   int roundColonies = 0;      // regions that are one round colony: the plainest evidence of colonies
+  std::uint32_t regions = 0;  // regions counted
   bool confluent = false;
 };
 
@@ -65,20 +69,27 @@ double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor,
 // reflections show as a ring all the way round, while colonies cover only part of any
 // ring: walking outwards, the agar ends at the first ellipse that the mask covers for
 // clearly more than the colonies cover of the dish's middle, and at least half its
-// length (the dish's own outline when none does). Returns the factor of the dish's axes.
+// length, for some width (the dish's own outline when none does). Returns the factor
+// of the dish's axes.
 double agarEdge(const cv::Mat& mask, const DishEllipse& dish, double scale) {
   const double middle = static_cast<double>(cv::countNonZero(mask & ellipseMask(mask.size(), dish, innerFraction, scale))) /
                         std::max(1.0, CV_PI * dish.semiMajor * dish.semiMinor * innerFraction * innerFraction * scale * scale);
   const double ring = std::clamp(0.5 + middle, 0.5, 0.9);
+  // The ring must be wider than a lid's thin reflected edge, beyond which agar goes on.
   const double step = 1.0 / std::max(1.0, dish.semiMajor * scale);
-  for (double factor = innerFraction; factor <= 1.0; factor += step)
-    if (outlineCover(mask, dish, factor, scale) > ring) return factor;
+  const int wide = std::max(3, static_cast<int>(std::lround(ringWidth * dish.semiMajor * scale)));
+  int run = 0;
+  for (double factor = innerFraction; factor <= 1.0; factor += step) {
+    run = outlineCover(mask, dish, factor, scale) > ring ? run + 1 : 0;
+    if (run >= wide) return factor - (run - 1) * step;
+  }
   return 1.0;
 }
 
 // Estimated colonies spread over a confluent region on a grid, as many as its area holds
 // beyond the colonies located in it.
-void placeEstimates(const MaskSplit& split, int regionIndex, int wanted, std::vector<Colony>& colonies, double share) {
+void placeEstimates(const MaskSplit& split, int regionIndex, cv::Point offset, int wanted, double share, std::uint32_t label,
+                    std::vector<Colony>& colonies) {
   const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
   if (wanted <= 0) return;
   const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(region.area) / wanted)));
@@ -86,15 +97,114 @@ void placeEstimates(const MaskSplit& split, int regionIndex, int wanted, std::ve
     for (int x = region.box.x + step / 2; x < region.box.br().x && wanted > 0; x += step) {
       if (split.regionOf.at<std::int32_t>(y, x) != regionIndex + 1) continue;
       Colony colony;
-      colony.centre = cv::Point2d(x, y);
+      colony.centre = cv::Point2d(x + offset.x, y + offset.y);
       colony.area = share;
       colony.radius = std::sqrt(share / CV_PI);
-      colony.box = region.box;
+      colony.box = region.box + offset;
       colony.kind = ColonyKind::estimated;
-      colony.region = static_cast<std::uint32_t>(regionIndex + 1);
+      colony.region = label;
       colonies.push_back(colony);
       --wanted;
     }
+}
+
+// The level that best parts `values` in two (Otsu's criterion), from a histogram of
+// contrasts clamped to 0..255.
+int otsuLevel(const std::array<std::int64_t, 256>& histogram) {
+  double total = 0.0, sum = 0.0;
+  for (int v = 0; v < 256; ++v) total += histogram[static_cast<std::size_t>(v)], sum += v * static_cast<double>(histogram[static_cast<std::size_t>(v)]);
+  double below = 0.0, belowSum = 0.0, best = -1.0;
+  int level = 0;
+  for (int v = 0; v < 255; ++v) {
+    below += histogram[static_cast<std::size_t>(v)];
+    belowSum += v * static_cast<double>(histogram[static_cast<std::size_t>(v)]);
+    const double above = total - below;
+    if (below <= 0.0 || above <= 0.0) continue;
+    const double gap = belowSum / below - (sum - belowSum) / above;
+    const double between = below * above * gap * gap;
+    if (between > best) best = between, level = v;
+  }
+  return level;
+}
+
+struct Plate {
+  double typicalRadius = 0.0;
+  double dust = 0.0;
+  double smallest = 0.0;
+};
+
+void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
+                  cv::Mat& mask, PolarityCount& count);
+
+// A region that is not colony-shaped as a whole may be colonies standing on a lighter
+// patch (the halo of a reflection, a film of growth): its own brightest part, cut at
+// the level that best parts its contrasts, is counted again, once.
+void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& contrast, cv::Point offset, const Plate& plate,
+                     int depth, cv::Mat& mask, PolarityCount& count) {
+  const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
+  const cv::Rect box = region.box;
+  std::array<std::int64_t, 256> histogram{};
+  const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
+  for (int y = 0; y < box.height; ++y)
+    for (int x = 0; x < box.width; ++x)
+      if (inRegion.at<std::uint8_t>(y, x) != 0)
+        ++histogram[static_cast<std::size_t>(std::clamp<int>(contrast.at<std::int16_t>(y + box.y + offset.y, x + box.x + offset.x), 0, 255))];
+  const int level = otsuLevel(histogram);
+  cv::Mat brighter;
+  cv::Mat roi = contrast(box + offset);
+  cv::compare(roi, level, brighter, cv::CMP_GT);
+  brighter &= inRegion;
+  cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  mask(box + offset).setTo(cv::Scalar(0), inRegion & ~brighter);
+  const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
+  countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, mask, count);
+}
+
+// Counts the colonies of the regions of `split`, found in the part of the photograph
+// at `offset`.
+void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
+                  cv::Mat& mask, PolarityCount& count) {
+  const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    const MaskRegion& region = split.regions[r];
+    const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
+    if (kind == RegionKind::other) {
+      if (region.deepest < plate.dust) continue;
+      if (depth == 0 && static_cast<double>(region.area) >= recountColonies * typicalArea)
+        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, mask, count);
+      else
+        count.otherPixels += region.area;
+      continue;
+    }
+    std::vector<const MaskPeak*> hills;
+    double depths = 0.0;
+    for (const int index : region.peaks) {
+      const MaskPeak& peak = split.peaks[static_cast<std::size_t>(index)];
+      if (peak.depth < plate.dust) continue;
+      hills.push_back(&peak);
+      depths += peak.depth * peak.depth;
+    }
+    if (hills.empty()) continue;
+    count.colonyPixels += region.area;
+    const std::uint32_t label = ++count.regions;
+    if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
+    for (const MaskPeak* hill : hills) {
+      Colony colony;
+      // A lone colony is where its whole region is; a split one where its hill is.
+      colony.centre = (hills.size() == 1 ? region.centroid : cv::Point2d(hill->at)) + cv::Point2d(offset);
+      colony.area = static_cast<double>(region.area) * hill->depth * hill->depth / depths;
+      colony.radius = std::sqrt(colony.area / CV_PI);
+      colony.box = region.box + offset;
+      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
+      colony.region = label;
+      count.colonies.push_back(colony);
+    }
+    if (kind == RegionKind::confluent) {
+      count.confluent = true;
+      const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
+      placeEstimates(split, static_cast<int>(r), offset, byArea - static_cast<int>(hills.size()), typicalArea, label, count.colonies);
+    }
+  }
 }
 
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const DishEllipse& dish,
@@ -107,55 +217,19 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
-  const double smallest = std::max(1.5, smallestColony * dishDiameter);
+  Plate plate;
+  plate.smallest = std::max(1.5, smallestColony * dishDiameter);
   // Along the edge, what is left of the wall's ring and the meniscus is thinner than
   // any colony: an opening there takes it off the colonies that grow against the wall.
   const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
   cv::Mat opened;
-  const int width = 2 * static_cast<int>(std::ceil(smallest)) + 1;
+  const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
   cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
   mask.setTo(cv::Scalar(0), band & ~opened);
-  const MaskSplit split = splitMask(mask, smallest, saddleShare);
-  count.typicalRadius = typicalColonyRadius(split, smallest);
-  const double dust = std::max(smallest, dustShare * count.typicalRadius);
-  const double typicalArea = CV_PI * count.typicalRadius * count.typicalRadius;
-
-  for (std::size_t r = 0; r < split.regions.size(); ++r) {
-    const MaskRegion& region = split.regions[r];
-    const RegionKind kind = judgeRegion(region, split.peaks, count.typicalRadius, dust);
-    if (kind == RegionKind::other) {
-      if (region.deepest >= dust) count.otherPixels += region.area;
-      continue;
-    }
-    std::vector<const MaskPeak*> hills;
-    double depths = 0.0;
-    for (const int index : region.peaks) {
-      const MaskPeak& peak = split.peaks[static_cast<std::size_t>(index)];
-      if (peak.depth < dust) continue;
-      hills.push_back(&peak);
-      depths += peak.depth * peak.depth;
-    }
-    if (hills.empty()) continue;
-    count.colonyPixels += region.area;
-    const auto label = static_cast<std::uint32_t>(r + 1);
-    if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
-    for (const MaskPeak* hill : hills) {
-      Colony colony;
-      // A lone colony is where its whole region is; a split one where its hill is.
-      colony.centre = hills.size() == 1 ? region.centroid : cv::Point2d(hill->at);
-      colony.area = static_cast<double>(region.area) * hill->depth * hill->depth / depths;
-      colony.radius = std::sqrt(colony.area / CV_PI);
-      colony.box = region.box;
-      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
-      colony.region = label;
-      count.colonies.push_back(colony);
-    }
-    if (kind == RegionKind::confluent) {
-      count.confluent = true;
-      const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
-      placeEstimates(split, static_cast<int>(r), byArea - static_cast<int>(hills.size()), count.colonies, typicalArea);
-    }
-  }
+  const MaskSplit split = splitMask(mask, plate.smallest, saddleShare);
+  plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
+  plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
+  countRegions(split, contrast, cv::Point(0, 0), plate, 0, mask, count);
   count.mask = mask;
   return count;
 }

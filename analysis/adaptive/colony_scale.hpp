@@ -5,10 +5,10 @@
 
 namespace corvale {
 
-// The typical colony's radius (distance-map units): the depth of the regions that are
-// one round colony each (one hill whose disc covers the region) below which half
-// their area lies, or the same of all hills where fewer than five regions are that
-// clean; 0 when nothing reaches `dustDepth`.
+// The typical colony's radius (distance-map units): the median depth of the regions
+// that are one round colony each (one hill whose disc covers the region), or of all
+// hills where fewer than five regions are that clean; 0 when nothing reaches
+// `dustDepth`.
 double typicalColonyRadius(const MaskSplit& split, double dustDepth);
 
 // The scale to count at, given the typical radius found at `scale`: large enough that
