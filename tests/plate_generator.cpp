@@ -164,10 +164,10 @@ GeneratedPlate generatePlate(const PlateRecipe& recipe, std::uint64_t seed) {
     for (int attempt = 0; attempt < 100 && static_cast<int>(placed.size()) < members; ++attempt) {
       const cv::Point2f& from = placed[static_cast<std::size_t>(rng.uniform(0, static_cast<int>(placed.size())))];
       const double angle = rng.uniform(0.0, CV_2PI);
-      const float step = rng.uniform(1.55f, 1.85f) * radius;
+      const float step = rng.uniform(1.7f, 1.95f) * radius;
       const cv::Point2f next = from + cv::Point2f(static_cast<float>(step * std::cos(angle)), static_cast<float>(step * std::sin(angle)));
       bool apart = fits(canvas, next, radius, gap);
-      for (const cv::Point2f& other : placed) apart = apart && cv::norm(next - other) >= 1.5 * radius;
+      for (const cv::Point2f& other : placed) apart = apart && cv::norm(next - other) >= 1.7 * radius;
       if (apart) placed.push_back(next);
     }
     for (const cv::Point2f& member : placed) drawRound(canvas, recipe, member, radius * rng.uniform(0.9f, 1.1f));

@@ -170,7 +170,10 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
     if (kind == RegionKind::other) {
       if (region.deepest < plate.dust) continue;
-      if (depth == 0 && static_cast<double>(region.area) >= recountColonies * typicalArea)
+      // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
+      // to hold a colony somewhere is looked into.
+      if (depth == 0 && static_cast<double>(region.area) >= recountColonies * typicalArea &&
+          region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius))
         recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, mask, count);
       else
         count.otherPixels += region.area;

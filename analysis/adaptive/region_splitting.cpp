@@ -1,6 +1,7 @@
 #include "analysis/adaptive/region_splitting.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <stdexcept>
 
@@ -91,6 +92,7 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
     if (hills.top[hill] >= smallestDepth) emit(static_cast<std::int32_t>(hill));
   }
   std::vector<double> sumX(split.regions.size()), sumY(split.regions.size());
+  std::vector<double> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
   std::vector<cv::Point> low(split.regions.size(), cv::Point(mask.cols, mask.rows)), high(split.regions.size(), cv::Point(-1, -1));
   for (const std::int32_t pixel : order) {
     const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
@@ -99,6 +101,7 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
     const auto r = static_cast<std::size_t>(region);
     ++split.regions[r].area;
     sumX[r] += x, sumY[r] += y;
+    sumXX[r] += static_cast<double>(x) * x, sumYY[r] += static_cast<double>(y) * y, sumXY[r] += static_cast<double>(x) * y;
     low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
     high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
   }
@@ -106,6 +109,13 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
     MaskRegion& region = split.regions[r];
     region.centroid = cv::Point2d(sumX[r] / static_cast<double>(region.area), sumY[r] / static_cast<double>(region.area));
     region.box = cv::Rect(low[r], high[r] + cv::Point(1, 1));
+    const double n = static_cast<double>(region.area);
+    const double xx = sumXX[r] / n - region.centroid.x * region.centroid.x + 1.0 / 12.0;
+    const double yy = sumYY[r] / n - region.centroid.y * region.centroid.y + 1.0 / 12.0;
+    const double xy = sumXY[r] / n - region.centroid.x * region.centroid.y;
+    const double spread = std::sqrt((xx - yy) * (xx - yy) / 4.0 + xy * xy);
+    const double major = (xx + yy) / 2.0 + spread, minor = std::max(1e-9, (xx + yy) / 2.0 - spread);
+    region.elongation = std::sqrt(major / minor);
   }
   for (std::size_t i = 0; i < peaks.size(); ++i) {
     MaskPeak& peak = peaks[i];

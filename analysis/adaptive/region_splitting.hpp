@@ -23,6 +23,7 @@ struct MaskRegion {
   cv::Rect box;
   cv::Point2d centroid;
   float deepest = 0.0f;        // the distance map's largest value in the region
+  double elongation = 1.0;     // length over width, from the second moments: 1 for a disc
   std::vector<int> peaks;      // indices into MaskSplit::peaks
 };
 
