@@ -33,6 +33,8 @@ constexpr double glareLightness = 250.0;     // lightness at which the camera sa
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
 constexpr double glarePatch = 0.0005;        // of the dish: saturated patches this large are reflections, not a colony's shine
 constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
+constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
+constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
 // One polarity's count, in the coordinates of the reduced photograph.
@@ -373,7 +375,9 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   if (!both && minor >= 5 && 4 * minor >= major)
     result.flags.push_back(std::string("polarity unsure: some colonies look ") + (dark ? "lighter" : "darker") +
                            " than the agar and were not counted");
-  if (static_cast<double>(otherPixels) > otherShare * usableWorking) {
+  const auto other = static_cast<double>(otherPixels);
+  if (other > otherShare * usableWorking ||
+      (other > otherDominates * static_cast<double>(colonyPixels) && other > otherNoticeable * usableWorking)) {
     result.unsuitable = "most of what stands out from the agar is not shaped like colonies (a grid, a filter, reflections "
                         "or writing); the count is unreliable";
     result.flags.push_back("unsuitable: " + result.unsuitable);
