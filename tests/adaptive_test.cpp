@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include <opencv2/imgcodecs.hpp>
@@ -12,6 +14,7 @@
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/dish_analysis.hpp"
+#include "plate_generator.hpp"
 #include "temporary_folder.hpp"
 
 namespace corvale {
@@ -177,6 +180,47 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})
     EXPECT_TRUE(std::filesystem::exists(folder.path() / image)) << image;
   EXPECT_NE(formatReport(result, "\n").find("Number of Colonies: "), std::string::npos);
+}
+
+// Every mixed recipe, scored mark by mark. The targets hold over the whole set; a
+// single plate may miss by more, but none may fall apart.
+TEST(AdaptiveMethod, LocatesTheColoniesOfMixedGeneratedPlates) {
+  const char* keep = std::getenv("CORVALE_KEEP_PLATES");  // a folder to write the plates to, for looking at
+  std::vector<double> errors;
+  int truth = 0, marks = 0, matched = 0;
+  int index = 0;
+  for (const testing::PlateRecipe& recipe : testing::mixedRecipes()) {
+    const testing::GeneratedPlate plate = testing::generatePlate(recipe, 100 + index);
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    std::vector<cv::Point2d> located;
+    for (const Colony& colony : count.colonies) located.push_back(colony.centre);
+    const testing::PlateScore score = testing::scoreMarks(plate, located);
+    std::printf("%-36s truth %3d marks %3d precision %.3f recall %.3f error %5.1f%%\n", recipe.name.c_str(), score.truth,
+                score.marks, score.precision(), score.recall(), 100.0 * score.countError());
+    if (keep != nullptr) {
+      // The marks in green, the colonies drawn in the truth outlined in magenta.
+      cv::Mat shown = plate.photograph.clone();
+      cv::Mat edges;
+      cv::Mat truth8 = plate.truth != 0;
+      cv::morphologyEx(truth8, edges, cv::MORPH_GRADIENT, cv::Mat());
+      shown.setTo(cv::Scalar(255, 0, 255), edges);
+      for (const cv::Point2d& mark : located) cv::drawMarker(shown, cv::Point(mark), cv::Scalar(0, 255, 0), cv::MARKER_CROSS, 9, 2);
+      cv::imwrite(std::string(keep) + "/plate" + std::to_string(index) + ".png", plate.photograph);
+      cv::imwrite(std::string(keep) + "/marks" + std::to_string(index) + ".png", shown);
+    }
+    EXPECT_GE(score.recall(), 0.8) << recipe.name;
+    EXPECT_GE(score.precision(), 0.8) << recipe.name;
+    errors.push_back(score.countError());
+    truth += score.truth, marks += score.marks, matched += score.matched;
+    ++index;
+  }
+  std::sort(errors.begin(), errors.end());
+  const double median = errors[errors.size() / 2];
+  std::printf("all: precision %.3f recall %.3f median count error %.1f%%\n", static_cast<double>(matched) / marks,
+              static_cast<double>(matched) / truth, 100.0 * median);
+  EXPECT_GE(static_cast<double>(matched) / truth, 0.95);
+  EXPECT_GE(static_cast<double>(matched) / marks, 0.95);
+  EXPECT_LE(median, 0.03);
 }
 
 }  // namespace

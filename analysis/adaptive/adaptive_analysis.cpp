@@ -28,6 +28,8 @@ constexpr double minimumContrast = 12.0;     // and at least this much, in Lab l
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
+constexpr double brightShare = 0.1;          // a hill of brightness this far above its saddle is a colony of its own
+constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
@@ -136,7 +138,7 @@ struct Plate {
 };
 
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
-                  cv::Mat& mask, PolarityCount& count);
+                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count);
 
 // A region that is not colony-shaped as a whole may be colonies standing on a lighter
 // patch (the halo of a reflection, a film of growth): its own brightest part, cut at
@@ -159,13 +161,13 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   mask(box + offset).setTo(cv::Scalar(0), inRegion & ~brighter);
   const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
-  countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, mask, count);
+  countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
 }
 
 // Counts the colonies of the regions of `split`, found in the part of the photograph
 // at `offset`.
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
-                  cv::Mat& mask, PolarityCount& count) {
+                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count) {
   const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
@@ -190,6 +192,21 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       depths += peak.depth * peak.depth;
     }
     if (hills.empty()) continue;
+    // Where the region is more than one clean disc and its brightness shows more
+    // colonies than its shape, each hill of brightness is a colony.
+    std::vector<MaskPeak> shining;
+    if (bright != nullptr && discCoverage(region, split.peaks) > cleanDisc) {
+      for (const cv::Point& at : (*bright)[r]) {
+        bool apart = true;
+        for (const MaskPeak& kept : shining) apart = apart && cv::norm(kept.at - at) >= 2.0 * plate.dust;
+        if (apart) shining.push_back({at, static_cast<float>(plate.typicalRadius), static_cast<std::int32_t>(r), 0});
+      }
+      if (shining.size() > hills.size()) {
+        hills.clear();
+        depths = 0.0;
+        for (const MaskPeak& peak : shining) hills.push_back(&peak), depths += peak.depth * peak.depth;
+      }
+    }
     count.colonyPixels += region.area;
     const std::uint32_t label = ++count.regions;
     if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
@@ -234,7 +251,21 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const MaskSplit split = splitMask(mask, plate.smallest, saddleShare);
   plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
   plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
-  countRegions(split, contrast, cv::Point(0, 0), plate, 0, mask, count);
+  // Hills of brightness, on the contrast smoothed over half a dust speck, standing
+  // half the threshold above their saddles.
+  cv::Mat height;
+  contrast.convertTo(height, CV_32F);
+  cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
+  const MaskSplit shine = splitByHeight(mask, height, brightShare, 0.5 * threshold);
+  std::vector<std::vector<cv::Point>> bright(split.regions.size());
+  std::vector<const MaskPeak*> byHeight;
+  for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
+  std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
+  for (const MaskPeak* peak : byHeight) {
+    const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at);
+    if (region > 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak->at);
+  }
+  countRegions(split, contrast, cv::Point(0, 0), plate, 0, &bright, mask, count);
   count.mask = mask;
   return count;
 }

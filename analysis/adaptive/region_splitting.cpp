@@ -28,16 +28,16 @@ struct Hills {
 
 }  // namespace
 
-MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare) {
-  if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
+namespace {
+
+// Floods `height` (CV_32F, one pixel larger than `mask` all round) over the mask's
+// pixels from the top down; see splitMask.
+MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double lowestTop, double saddleShare,
+                double smallestDrop) {
   MaskSplit split;
   split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
-  if (mask.empty()) return split;
-  // A zero border, so that the frame's edge bounds the distances too.
-  cv::Mat padded, distance;
-  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
   const int width = padded.cols;
+  const double smallestDepth = lowestTop;
 
   std::vector<std::int32_t> order;
   for (int y = 1; y < padded.rows - 1; ++y) {
@@ -76,7 +76,7 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
       if (hills.top[static_cast<std::size_t>(a)] > hills.top[static_cast<std::size_t>(b)]) std::swap(a, b);
       const auto young = static_cast<std::size_t>(a), old = static_cast<std::size_t>(b);
       const float top = hills.top[young];
-      const bool own = top >= smallestDepth && top - saddle >= std::max(1.0, saddleShare * top);
+      const bool own = top >= smallestDepth && top - saddle >= std::max(smallestDrop, saddleShare * top);
       if (own) emit(a);
       else hills.area[old] += hills.area[young];
       hills.parent[young] = b;
@@ -124,6 +124,28 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
   }
   split.peaks = std::move(peaks);
   return split;
+}
+
+}  // namespace
+
+MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare) {
+  if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
+  if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
+  // A zero border, so that the frame's edge bounds the distances too.
+  cv::Mat padded, distance;
+  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
+  return flood(mask, padded, distance, smallestDepth, saddleShare, 1.0);
+}
+
+MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop) {
+  if (mask.type() != CV_8UC1 || height.type() != CV_32FC1 || height.size() != mask.size())
+    throw std::invalid_argument("splitByHeight: a CV_8UC1 mask and a CV_32FC1 height of its size are needed");
+  if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
+  cv::Mat padded, paddedHeight;
+  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::copyMakeBorder(height, paddedHeight, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  return flood(mask, padded, paddedHeight, -1e30, saddleShare, smallestDrop);
 }
 
 }  // namespace corvale

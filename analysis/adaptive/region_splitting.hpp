@@ -40,4 +40,11 @@ struct MaskSplit {
 // higher one. Every region keeps its highest hill.
 MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare);
 
+// The same flooding over `height` (CV_32FC1, the mask's size) instead of the distance
+// map: a lower hill stays apart when its top stands above the saddle by at least
+// `saddleShare` of its height and by `smallestDrop`. Colonies are domed or shine at
+// their middle, so touching colonies that merge into one round shape still show one
+// hill of brightness each.
+MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop);
+
 }  // namespace corvale
