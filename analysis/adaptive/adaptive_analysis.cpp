@@ -28,7 +28,7 @@ constexpr double minimumContrast = 12.0;     // and at least this much, in Lab l
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
-constexpr double brightShare = 0.1;          // a hill of brightness this far above its saddle is a colony of its own
+constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
@@ -256,7 +256,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   cv::Mat height;
   contrast.convertTo(height, CV_32F);
   cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
-  const MaskSplit shine = splitByHeight(mask, height, brightShare, 0.5 * threshold);
+  const MaskSplit shine = splitByHeight(mask, height, brightShare, 0.15 * threshold);
   std::vector<std::vector<cv::Point>> bright(split.regions.size());
   std::vector<const MaskPeak*> byHeight;
   for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
