@@ -340,6 +340,17 @@ Pass countAtScale(const cv::Mat& bgr, const DishEllipse& dish, double scale) {
   return pass;
 }
 
+// Whether the colonies are darker than the agar: the dark side must show clearly more
+// round colonies and more colonies in all (half as many again) than the light side.
+// Lighter colonies are the rule; where they grow into each other few are round, and
+// the patches of agar left between them look like dark round colonies, but not
+// clearly more of them.
+bool darker(const Pass& pass) {
+  const PolarityCount &light = pass.light.count, &dark = pass.dark.count;
+  return dark.roundColonies > 1.5 * light.roundColonies + 2 &&
+         static_cast<double>(dark.colonies.size()) > 1.5 * static_cast<double>(light.colonies.size());
+}
+
 }  // namespace
 
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
@@ -362,17 +373,15 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
   Pass pass = countAtScale(bgr, result.ellipse, coarse);
   const auto evidence = [](const Pass& p) { return std::max(p.light.count.roundColonies, p.dark.count.roundColonies); };
-  const bool darkFirst = pass.dark.count.roundColonies > 1.5 * pass.light.count.roundColonies + 2;
-  const double found = darkFirst ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
+  const double found = darker(pass) ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
   const double scale = countingScale(coarse, found, wantedRadius);
   if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(bgr, result.ellipse, scale);
   result.countingScale = pass.scale;
 
-  // Which way the colonies differ from the agar: the side with clearly more round
-  // colonies, light unless the dark side has half as many again; both where each
-  // side shows many.
+  // Which way the colonies differ from the agar (see `darker`); both where each side
+  // shows many round colonies.
   const int lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
-  const bool dark = darkRound > 1.5 * lightRound + 2;
+  const bool dark = darker(pass);
   const int major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
   const bool both = minor >= 10 && 2 * minor >= major;
   result.polarity = both ? ColonyPolarity::both : dark ? ColonyPolarity::dark : ColonyPolarity::light;
