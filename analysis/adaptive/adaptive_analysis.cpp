@@ -253,19 +253,39 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
-  cv::Mat height;
-  contrast.convertTo(height, CV_32F);
-  cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
-  const MaskSplit shine = splitByHeight(mask, height, brightShare, 0.15 * threshold);
+  // Only regions that are more than one clean disc are looked at, in a box around them.
+  std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
+  cv::Rect clumps;
+  for (std::size_t r = 0; r < split.regions.size(); ++r)
+    if (discCoverage(split.regions[r], split.peaks) > cleanDisc) {
+      clumped[r + 1] = 255;
+      clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
+    }
   std::vector<std::vector<cv::Point>> bright(split.regions.size());
-  std::vector<const MaskPeak*> byHeight;
-  for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
-  std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
-  for (const MaskPeak* peak : byHeight) {
-    const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at);
-    if (region > 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak->at);
+  if (clumps.area() > 0) {
+    cv::Mat inClumps(clumps.size(), CV_8UC1);
+    for (int y = 0; y < clumps.height; ++y) {
+      const auto* region = split.regionOf.ptr<std::int32_t>(y + clumps.y) + clumps.x;
+      auto* out = inClumps.ptr<std::uint8_t>(y);
+      for (int x = 0; x < clumps.width; ++x) out[x] = clumped[static_cast<std::size_t>(region[x])];
+    }
+    const int halo = 3 * static_cast<int>(std::ceil(std::max(1.0, 0.5 * plate.dust)));
+    const cv::Rect around = (clumps + cv::Size(2 * halo, 2 * halo) - cv::Point(halo, halo)) & cv::Rect(0, 0, contrast.cols, contrast.rows);
+    cv::Mat height;
+    contrast(around).convertTo(height, CV_32F);
+    cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
+    const MaskSplit shine =
+        splitByHeight(inClumps, height(clumps - around.tl()).clone(), brightShare, 0.15 * threshold);
+    std::vector<const MaskPeak*> byHeight;
+    for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
+    std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
+    for (const MaskPeak* peak : byHeight) {
+      const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at + clumps.tl());
+      if (region > 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak->at + clumps.tl());
+    }
   }
   countRegions(split, contrast, cv::Point(0, 0), plate, 0, &bright, mask, count);
+
   count.mask = mask;
   return count;
 }
