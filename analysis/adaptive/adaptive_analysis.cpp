@@ -376,12 +376,13 @@ bool darker(const Pass& pass) {
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
   AdaptiveCount result;
   result.dish = findDishCircle(bgr);
-  if (!result.dish.found) result.flags.push_back("no dish rim found: the whole frame was taken as the dish");
   result.ellipse = fitDishEllipse(bgr, result.dish);
   // The circle reported is the ellipse's: its centre, and its major axis, which is the
   // dish's true diameter however it was tilted.
   result.dish.centre = result.ellipse.centre;
   result.dish.radius = result.ellipse.semiMajor;
+  result.dish.found = result.ellipse.found;
+  if (!result.dish.found) result.flags.push_back("no dish rim found: the whole frame was taken as the dish");
   if (result.ellipse.semiMajor < 4.0) {
     result.unsuitable = "the picture is too small to show a dish";
     result.flags.push_back("unsuitable: " + result.unsuitable);

@@ -147,8 +147,8 @@ std::optional<cv::RotatedRect> traceOutline(const cv::Mat& grey, cv::Point2d cen
 }  // namespace
 
 DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
-  DishEllipse dish{circle.centre, circle.radius, circle.radius, 0.0};
-  if (!circle.found || bgr.empty()) return dish;
+  DishEllipse dish{circle.centre, circle.radius, circle.radius, 0.0, circle.found};
+  if (bgr.empty()) return dish;
   const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
   cv::Mat small, grey;
   cv::resize(bgr, small, cv::Size(), scale, scale, cv::INTER_AREA);
@@ -158,15 +158,18 @@ DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
 
   // Candidates: the circle found, and outlines traced from its centre and from the
   // frame's (a circle found on a dish seen at an angle, or on a cluster of colonies,
-  // may be off). The one the photograph's edges follow most strongly wins; of those
+  // may be off; a dish seen at a steep angle may show no circle at all). The one the photograph's edges follow most strongly wins; of those
   // concentric with it and nearly as strong, the largest, since the wall's outer edge
   // is the dish and the agar's edge and the meniscus lie inside it.
   const double radius = circle.radius * scale;
-  std::vector<cv::RotatedRect> candidates{
-      cv::RotatedRect(cv::Point2f(circle.centre * scale), cv::Size2f(static_cast<float>(2.0 * radius), static_cast<float>(2.0 * radius)), 0.0f)};
-  for (const auto& [from, reach] : {std::pair{circle.centre * scale, radius},
-                                    std::pair{cv::Point2d(grey.cols / 2.0, grey.rows / 2.0), std::min(grey.cols, grey.rows) / 2.0}})
-    if (const auto traced = traceOutline(grey, from, reach)) candidates.push_back(*traced);
+  std::vector<cv::RotatedRect> candidates;
+  if (circle.found) {
+    candidates.emplace_back(cv::Point2f(circle.centre * scale), cv::Size2f(static_cast<float>(2.0 * radius), static_cast<float>(2.0 * radius)), 0.0f);
+    if (const auto traced = traceOutline(grey, circle.centre * scale, radius)) candidates.push_back(*traced);
+  }
+  if (const auto traced = traceOutline(grey, cv::Point2d(grey.cols / 2.0, grey.rows / 2.0), std::min(grey.cols, grey.rows) / 2.0))
+    candidates.push_back(*traced);
+  if (candidates.empty()) return dish;
   std::vector<double> support;
   for (const cv::RotatedRect& candidate : candidates) support.push_back(outlineSupport(grey, candidate));
   const auto best = static_cast<std::size_t>(std::max_element(support.begin(), support.end()) - support.begin());
@@ -181,7 +184,8 @@ DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
   const cv::RotatedRect& fitted = candidates[chosen];
   double a = fitted.size.width / 2.0, b = fitted.size.height / 2.0, angle = fitted.angle;
   if (a < b) std::swap(a, b), angle += 90.0;
-  if (chosen == 0) return dish;
+  if (circle.found && chosen == 0) return dish;
+  dish.found = true;
   dish.centre = cv::Point2d(fitted.center) / scale;
   dish.semiMajor = a / scale;
   dish.semiMinor = b / scale;
