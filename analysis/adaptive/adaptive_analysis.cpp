@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,6 +32,7 @@ constexpr double recountColonies = 4.0;      // typical colonies' area: regions 
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
+constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
 constexpr double glarePatch = 0.0005;        // of the dish: saturated patches this large are reflections, not a colony's shine
@@ -355,8 +357,15 @@ Pass countAtScale(const cv::Mat& bgr, const DishEllipse& dish, double scale) {
   cv::Mat nearGlare;
   cv::dilate(pass.glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
   pass.light = countSide(lightness, agarArea, nearGlare, dish, scale);
-  cv::Mat inverted = 255 - lightness;
-  pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), dish, scale);
+  // The dark side is looked at only where the light side's agar shows a fair amount
+  // darker than its threshold: on most plates it holds a little writing and shadow,
+  // and counting it would only cost time.
+  const cv::Mat darkerThanAgar = (pass.light.agar.contrast - pass.light.agar.level) < -pass.light.threshold;
+  const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
+  if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask))) {
+    cv::Mat inverted = 255 - lightness;
+    pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), dish, scale);
+  }
   return pass;
 }
 
