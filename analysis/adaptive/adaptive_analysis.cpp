@@ -23,6 +23,7 @@ constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside
 constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
 constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
+constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
 constexpr double wantedRadius = 6.0;         // colonies are counted where the typical one is this many pixels in radius
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
@@ -341,11 +342,22 @@ Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat&
   return side;
 }
 
-Pass countAtScale(const cv::Mat& bgr, const DishEllipse& dish, double scale) {
+// The photograph, and a copy reduced once to serve every smaller scale.
+struct Photograph {
+  const cv::Mat& bgr;
+  cv::Mat reduced;
+  double reduction = 1.0;  // the reduced copy's scale
+};
+
+Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double scale) {
   Pass pass;
   pass.scale = scale;
-  if (scale < 1.0) cv::resize(bgr, pass.photo, cv::Size(), scale, scale, cv::INTER_AREA);
-  else pass.photo = bgr;
+  if (scale >= 1.0) pass.photo = photograph.bgr;
+  else if (scale <= photograph.reduction)
+    cv::resize(photograph.reduced, pass.photo,
+               cv::Size(std::max(1, cvRound(photograph.bgr.cols * scale)), std::max(1, cvRound(photograph.bgr.rows * scale))), 0,
+               0, cv::INTER_AREA);
+  else cv::resize(photograph.bgr, pass.photo, cv::Size(), scale, scale, cv::INTER_AREA);
   cv::Mat lab, lightness;
   cv::cvtColor(pass.photo, lab, cv::COLOR_BGR2Lab);
   cv::extractChannel(lab, lightness, 0);
@@ -384,8 +396,24 @@ bool darker(const Pass& pass) {
 
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
   AdaptiveCount result;
-  result.dish = findDishCircle(bgr);
-  result.ellipse = fitDishEllipse(bgr, result.dish);
+  // One reduced copy serves the dish and the counting at every smaller scale: a
+  // 12-megapixel photograph is not read through more than once.
+  Photograph photograph{bgr, bgr, std::min(1.0, reducedSide / std::max(1, std::max(bgr.cols, bgr.rows)))};
+  if (photograph.reduction < 1.0)
+    cv::resize(bgr, photograph.reduced, cv::Size(), photograph.reduction, photograph.reduction, cv::INTER_AREA);
+  const double reduction = photograph.reduction;
+  result.dish = findDishCircle(photograph.reduced);
+  result.dish.centre *= 1.0 / reduction;
+  result.dish.radius /= reduction;
+  {
+    DishCircle reducedCircle = result.dish;
+    reducedCircle.centre *= reduction;
+    reducedCircle.radius *= reduction;
+    result.ellipse = fitDishEllipse(photograph.reduced, reducedCircle);
+    result.ellipse.centre *= 1.0 / reduction;
+    result.ellipse.semiMajor /= reduction;
+    result.ellipse.semiMinor /= reduction;
+  }
   // The circle reported is the ellipse's: its centre, and its major axis, which is the
   // dish's true diameter however it was tilted.
   result.dish.centre = result.ellipse.centre;
@@ -401,11 +429,11 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // The colony scale first, on a copy where the dish is some 900 pixels across; then,
   // where the colonies are too small there, the count at a scale that resolves them.
   const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
-  Pass pass = countAtScale(bgr, result.ellipse, coarse);
+  Pass pass = countAtScale(photograph, result.ellipse, coarse);
   const auto evidence = [](const Pass& p) { return std::max(p.light.count.roundColonies, p.dark.count.roundColonies); };
   const double found = darker(pass) ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
   const double scale = countingScale(coarse, found, wantedRadius);
-  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(bgr, result.ellipse, scale);
+  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(photograph, result.ellipse, scale);
   result.countingScale = pass.scale;
 
   // Which way the colonies differ from the agar (see `darker`); both where each side
