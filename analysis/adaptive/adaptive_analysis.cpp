@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 #include <opencv2/imgproc.hpp>
 
