@@ -12,6 +12,7 @@ namespace corvale {
 namespace {
 
 constexpr int rays = 180;
+constexpr double tracedEdgeShare = 0.8;   // of the rays: an outline found without a circle must follow an edge this far round
 constexpr float minimumEdge = 12.0f;      // grey levels over three pixels: weaker edges are the agar's texture
 constexpr double strongShare = 0.5;      // of a ray's strongest edge: the outermost edge this strong is the wall
 
@@ -97,10 +98,10 @@ double ellipseRadius(const cv::RotatedRect& ellipse, double angle) {
 // How strongly the photograph shows an edge along the outline: the mean over the rays
 // inside the frame of the strongest edge within 3 % of the outline; 0 when fewer than
 // half the rays stay inside the frame.
-double outlineSupport(const cv::Mat& grey, const cv::RotatedRect& outline) {
+double outlineSupport(const cv::Mat& grey, const cv::RotatedRect& outline, double* edgeShare = nullptr) {
   const cv::Point2d centre(outline.center);
   double total = 0.0;
-  int inside = 0;
+  int inside = 0, edged = 0;
   for (int ray = 0; ray < rays; ++ray) {
     const double angle = ray * CV_2PI / rays;
     const double cx = std::cos(angle), cy = std::sin(angle);
@@ -119,7 +120,9 @@ double outlineSupport(const cv::Mat& grey, const cv::RotatedRect& outline) {
     if (!seen) continue;
     total += strongest;
     ++inside;
+    edged += strongest >= minimumEdge;
   }
+  if (edgeShare != nullptr) *edgeShare = inside > 0 ? static_cast<double>(edged) / inside : 0.0;
   return 2 * inside >= rays ? total / inside : 0.0;
 }
 
@@ -185,6 +188,11 @@ DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
   double a = fitted.size.width / 2.0, b = fitted.size.height / 2.0, angle = fitted.angle;
   if (a < b) std::swap(a, b), angle += 90.0;
   if (circle.found && chosen == 0) return dish;
+  // Without a circle to confirm it, an outline stands only where an edge follows it
+  // nearly all round: the corners of a square patch, say, do not.
+  double edgeShare = 0.0;
+  outlineSupport(grey, fitted, &edgeShare);
+  if (!circle.found && edgeShare < tracedEdgeShare) return dish;
   dish.found = true;
   dish.centre = cv::Point2d(fitted.center) / scale;
   dish.semiMajor = a / scale;
