@@ -144,10 +144,11 @@ TEST(AdaptiveMethod, DustAloneCountsAtMostOneAndAFrameWithoutDishIsFlagged) {
 }
 
 // Found by fuzzing: on a picture only a few pixels across the wall ring had a negative
-// radius and the drawing library threw.
+// radius and the drawing library threw. A long thin picture once reduced to no pixels.
 TEST(AdaptiveMethod, TinyPicturesCountWithoutFailing) {
   cv::RNG rng(9);
-  for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(24, 56), cv::Size(19, 19)}) {
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(24, 56), cv::Size(19, 19), cv::Size(1, 4000),
+                              cv::Size(4000, 2)}) {
     cv::Mat picture(size, CV_8UC3);
     rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
     cv::Mat ring = picture.clone();

@@ -354,7 +354,7 @@ Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double 
     cv::resize(photograph.reduced, pass.photo,
                cv::Size(std::max(1, cvRound(photograph.bgr.cols * scale)), std::max(1, cvRound(photograph.bgr.rows * scale))), 0,
                0, cv::INTER_AREA);
-  else cv::resize(photograph.bgr, pass.photo, cv::Size(), scale, scale, cv::INTER_AREA);
+  else resizeBy(photograph.bgr, pass.photo, scale, cv::INTER_AREA);
   cv::Mat lab, lightness;
   cv::cvtColor(pass.photo, lab, cv::COLOR_BGR2Lab);
   cv::extractChannel(lab, lightness, 0);
@@ -397,7 +397,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // 12-megapixel photograph is not read through more than once.
   Photograph photograph{bgr, bgr, std::min(1.0, reducedSide / std::max(1, std::max(bgr.cols, bgr.rows)))};
   if (photograph.reduction < 1.0)
-    cv::resize(bgr, photograph.reduced, cv::Size(), photograph.reduction, photograph.reduction, cv::INTER_AREA);
+    resizeBy(bgr, photograph.reduced, photograph.reduction, cv::INTER_AREA);
   const double reduction = photograph.reduction;
   result.dish = findDishCircle(photograph.reduced);
   result.dish.centre *= 1.0 / reduction;

@@ -1,4 +1,5 @@
 #include "analysis/adaptive/agar_background.hpp"
+#include "analysis/adaptive/dish_circle.hpp"
 
 #include <algorithm>
 #include <array>
@@ -78,7 +79,7 @@ AgarModel estimateAgar(const cv::Mat& lightness, const cv::Mat& dish, double dis
   AgarModel model;
   const double scale = std::min(1.0, reducedDiameter / std::max(1.0, dishDiameter));
   cv::Mat small, smallDish;
-  cv::resize(lightness, small, cv::Size(), scale, scale, cv::INTER_AREA);
+  resizeBy(lightness, small, scale, cv::INTER_AREA);
   cv::resize(dish, smallDish, small.size(), 0, 0, cv::INTER_NEAREST);
   model.lightness = median8(small, smallDish);
   const double diameter = dishDiameter * scale;

@@ -154,7 +154,7 @@ DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
   if (bgr.empty()) return dish;
   const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
   cv::Mat small, grey;
-  cv::resize(bgr, small, cv::Size(), scale, scale, cv::INTER_AREA);
+  resizeBy(bgr, small, scale, cv::INTER_AREA);
   cv::cvtColor(small, grey, cv::COLOR_BGR2GRAY);
   grey.convertTo(grey, CV_32F);
   cv::GaussianBlur(grey, grey, cv::Size(), 1.5);
