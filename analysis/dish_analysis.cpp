@@ -73,9 +73,9 @@ void analyseAdaptive(DishAnalysis& result, const cv::Mat& photograph, const Anal
   AdaptiveStages stages;
   AdaptiveCount count = countColoniesAdaptive(colourOf(photograph), keepStages ? &stages : nullptr);
   const double radius = count.dish.radius;
-  result.adaptive = AdaptiveMeasures{count.dish.centre, radius,         count.usableRadius,
-                                     count.agarLightness, count.noise, count.typicalArea};
-  const double usableArea = CV_PI * count.usableRadius * count.usableRadius;
+  result.adaptive = AdaptiveMeasures{count.dish.centre,   radius,      count.usableRadius, count.agarLightness,
+                                     count.noise,         count.typicalArea, count.polarity};
+  const double usableArea = count.usableArea;
   const double mm2PerPixel = radius > 0.0 ? std::pow(settings.dishDiameterMm / (2.0 * radius), 2.0) : 0.0;
   ColonyStatistics statistics;
   statistics.colonyCount = static_cast<std::int32_t>(count.colonies.size());

@@ -29,6 +29,7 @@ struct AdaptiveMeasures {
   double agarLightness = 0.0;      // Lab lightness of the agar, 0 to 255
   double noise = 0.0;              // the agar's noise, same units
   double typicalColonyArea = 0.0;  // pixels of a typical single colony
+  ColonyPolarity polarity = ColonyPolarity::light;  // whether colonies are lighter or darker than the agar
 };
 
 struct DishAnalysis {

@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (input.ConsumeBool()) analysis.method = corvale::CountingMethod::adaptive;
   if (input.ConsumeBool())
     analysis.adaptive = corvale::AdaptiveMeasures{{anyDouble(input), anyDouble(input)}, anyDouble(input), anyDouble(input),
-                                                  anyDouble(input), anyDouble(input), anyDouble(input)};
+                                                  anyDouble(input), anyDouble(input), anyDouble(input),
+                                                  corvale::ColonyPolarity::dark};
   if (input.ConsumeBool()) analysis.flags.push_back(input.ConsumeRandomLengthString(32));
   if (input.ConsumeBool()) analysis.backgroundLevel = input.ConsumeIntegral<std::int32_t>();
   if (input.ConsumeBool())
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string summary = corvale::summaryCsvHeader() + corvale::summaryCsvRow(analysis);
   require(corvale::validUtf8(summary) == summary);
-  require(fieldsPerLine(summary) == std::vector<std::size_t>{29, 29});
+  require(fieldsPerLine(summary) == std::vector<std::size_t>{30, 30});
 
   const std::string rows = corvale::coloniesCsvRows(analysis);
   require(corvale::validUtf8(rows) == rows);

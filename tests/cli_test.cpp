@@ -112,7 +112,7 @@ TEST_F(CommandLine, CsvSummaryAndColoniesFile) {
   EXPECT_EQ(header,
             "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,backgroundLevel,"
             "dishLeft,dishRight,dishTop,dishBottom,error,flags,estimatedColonies,method,minColonyArea,maxColonyArea,"
-            "dishLip,dishDiameterMm,dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,"
+            "dishLip,dishDiameterMm,dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,polarity,"
             "outputError,sha256,version,correctedCount");
   EXPECT_EQ(row.substr(0, 14), "plates/p1.JPG,");
   EXPECT_NE(row.find(",2,30,50,349,50,349,"), std::string::npos) << row;

@@ -3,299 +3,511 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <set>
 
 #include <opencv2/imgproc.hpp>
 
-#include "blobs/labeling.hpp"
+#include "analysis/adaptive/agar_background.hpp"
+#include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/non_colonies.hpp"
+#include "analysis/adaptive/region_splitting.hpp"
 
 namespace corvale {
 namespace {
 
-constexpr double innerFraction = 0.85;        // the middle of the dish, clear of the wall, shows the agar
-constexpr double edgeMargin = 0.01;           // of the radius, kept clear inside the agar's edge
-constexpr double workingSize = 400.0;         // the background is estimated at about this many pixels across
-constexpr double noiseMultiple = 6.0;         // colonies stand this many noise spreads above the agar
-constexpr double minimumContrast = 12.0;      // and at least this much lighter, in Lab lightness units
-constexpr double smallestColony = 0.005;      // of the dish's diameter: anything smaller is dust or noise
-constexpr double dustFraction = 0.25;         // regions below this share of a typical colony are dust
-constexpr double typicalQuantile = 0.3;       // clumps that look round sit in the upper part of the areas
-constexpr double overgrowthMultiple = 25.0;   // regions this many typical colonies large mean confluent growth
-constexpr double glareLightness = 250.0;      // lightness at which the camera saturates: glare
-constexpr double glareShare = 0.002;          // of the dish: glare this large is flagged
-constexpr double thinFraction = 0.5;          // of a colony's radius: regions thinner than this are no colonies
-constexpr int countableLimit = 300;           // more colonies than this are beyond the countable range
+constexpr double innerFraction = 0.85;       // the agar's edge is looked for from here outwards
+constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
+constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
+constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
+constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
+constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
+constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
+constexpr double wantedRadius = 4.5;         // colonies are counted where the typical one is this many pixels in radius
+constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
+constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
+constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
+constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
+constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
+constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
+constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
+constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
+constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
+constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
+constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
+constexpr double glarePatch = 0.0005;        // of the dish: saturated patches this large are reflections, not a colony's shine
+constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
+constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
+constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
+constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
-// The median of the 8-bit values of `image` where `mask` is set.
-double median8(const cv::Mat& image, const cv::Mat& mask) {
-  std::array<std::int64_t, 256> histogram{};
-  std::int64_t total = 0;
-  for (int y = 0; y < image.rows; ++y) {
-    const auto* value = image.ptr<std::uint8_t>(y);
-    const auto* inside = mask.ptr<std::uint8_t>(y);
-    for (int x = 0; x < image.cols; ++x)
-      if (inside[x] != 0) ++histogram[value[x]], ++total;
-  }
-  std::int64_t seen = 0;
-  for (int v = 0; v < 256; ++v) {
-    seen += histogram[v];
-    if (2 * seen >= total) return v;
-  }
-  return 0.0;
-}
+// One polarity's count, in the coordinates of the reduced photograph.
+struct PolarityCount {
+  std::vector<Colony> colonies;
+  cv::Mat mask;
+  double typicalRadius = 0.0;
+  double usableFactor = 1.0;  // of the dish ellipse's axes
+  std::int64_t colonyPixels = 0;
+  std::int64_t otherPixels = 0;
+  int roundColonies = 0;      // regions that are one round colony: the plainest evidence of colonies
+  std::uint32_t regions = 0;  // regions counted
+  bool confluent = false;
+};
 
-// The agar's lightness everywhere, by a grey opening ("rolling ball") on a reduced copy:
-// every light feature narrower than a fifteenth of the dish, colonies included, is
-// shaved off however densely they grow, while the agar's shading and dark marks stay.
-// Outside the dish's middle the agar's median stands in, so the bench and the wall do
-// not leak in.
-cv::Mat estimateBackground(const cv::Mat& lightness, const cv::Mat& dishMask, double dishDiameter, double& agar) {
-  const double scale = std::min(1.0, workingSize / std::max(lightness.cols, lightness.rows));
-  cv::Mat small, smallMask;
-  cv::resize(lightness, small, cv::Size(), scale, scale, cv::INTER_AREA);
-  cv::resize(dishMask, smallMask, small.size(), 0, 0, cv::INTER_NEAREST);
-  agar = median8(small, smallMask);
-  small.setTo(cv::Scalar(agar), smallMask == 0);
-  const int ball = std::max(3, static_cast<int>(dishDiameter * scale / 15.0) | 1);
-  cv::morphologyEx(small, small, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(ball, ball)));
-  cv::GaussianBlur(small, small, cv::Size(), ball / 4.0);
-  cv::Mat background;
-  cv::resize(small, background, lightness.size(), 0, 0, cv::INTER_LINEAR);
-  return background;
-}
-
-// The agar's level and spread in the contrast inside the dish. The level is the
-// histogram's peak; the spread comes from the darker half of the peak alone, which
-// colonies (all lighter) cannot reach however much of the dish they cover: the
-// median distance below the peak is 0.6745 standard deviations of the agar's noise.
-std::pair<double, double> agarNoise(const cv::Mat& contrast, const cv::Mat& dishMask) {
-  std::array<std::int64_t, 511> histogram{};
-  for (int y = 0; y < contrast.rows; ++y) {
-    const auto* value = contrast.ptr<std::int16_t>(y);
-    const auto* inside = dishMask.ptr<std::uint8_t>(y);
-    for (int x = 0; x < contrast.cols; ++x)
-      if (inside[x] != 0) ++histogram[value[x] + 255];
+// The share of the ellipse with axes times `factor` that `mask` covers, sampled
+// along its outline.
+double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor, double scale) {
+  const double angle = dish.angle * CV_PI / 180.0;
+  int on = 0, total = 0;
+  for (int i = 0; i < 720; ++i) {
+    const double t = i * CV_PI / 360.0;
+    const double u = dish.semiMajor * factor * std::cos(t), v = dish.semiMinor * factor * std::sin(t);
+    const int x = static_cast<int>((dish.centre.x + u * std::cos(angle) - v * std::sin(angle)) * scale);
+    const int y = static_cast<int>((dish.centre.y + u * std::sin(angle) + v * std::cos(angle)) * scale);
+    if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
+    ++total;
+    on += mask.at<std::uint8_t>(y, x) != 0;
   }
-  const auto peak = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
-  std::int64_t below = 0;
-  for (int i = 0; i <= peak; ++i) below += histogram[i];
-  std::int64_t seen = 0;
-  int halfway = peak;
-  for (int i = peak; i >= 0; --i) {
-    seen += histogram[i];
-    if (2 * seen >= below) {
-      halfway = i;
-      break;
-    }
-  }
-  return {peak - 255, std::max(0.5, (peak - halfway) / 0.6745)};
+  return total > 0 ? static_cast<double>(on) / total : 0.0;
 }
 
 // Where the agar ends. Just inside the dish's wall the meniscus, the wall and the lid's
-// reflections show as a ring of light all the way round, while colonies cover only
-// part of any circle: walking outwards, the agar ends at the first circle that the
-// mask covers for more than half its length (the dish's own radius when none does).
-double agarRadius(const cv::Mat& mask, const DishCircle& dish, double from, double to) {
-  for (double radius = from; radius <= to; radius += 1.0) {
-    int on = 0, total = 0;
-    for (int step = 0; step < 720; ++step) {
-      const double angle = step * CV_PI / 360.0;
-      const int x = static_cast<int>(dish.centre.x + radius * std::cos(angle));
-      const int y = static_cast<int>(dish.centre.y + radius * std::sin(angle));
-      if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
-      ++total;
-      on += mask.at<std::uint8_t>(y, x) != 0;
+// reflections show as a ring all the way round, while colonies cover only part of any
+// ring: walking outwards, the agar ends at the first ellipse that the mask covers for
+// clearly more than the colonies cover of the dish's middle, and at least half its
+// length, for some width (the dish's own outline when none does). Returns the factor
+// of the dish's axes.
+double agarEdge(const cv::Mat& mask, const DishEllipse& dish, double scale) {
+  const double middle = static_cast<double>(cv::countNonZero(mask & ellipseMask(mask.size(), dish, innerFraction, scale))) /
+                        std::max(1.0, CV_PI * dish.semiMajor * dish.semiMinor * innerFraction * innerFraction * scale * scale);
+  const double ring = std::clamp(0.5 + middle, 0.5, 0.9);
+  // The ring must be wider than a lid's thin reflected edge, beyond which agar goes on.
+  const double step = 1.0 / std::max(1.0, dish.semiMajor * scale);
+  const int wide = std::max(3, static_cast<int>(std::lround(ringWidth * dish.semiMajor * scale)));
+  int run = 0;
+  for (double factor = innerFraction; factor <= 1.0; factor += step) {
+    run = outlineCover(mask, dish, factor, scale) > ring ? run + 1 : 0;
+    if (run >= wide) return factor - (run - 1) * step;
+  }
+  return 1.0;
+}
+
+// Estimated colonies spread over a confluent region on a grid, as many as its area holds
+// beyond the colonies located in it.
+void placeEstimates(const MaskSplit& split, int regionIndex, cv::Point offset, int wanted, double share, std::uint32_t label,
+                    std::vector<Colony>& colonies) {
+  const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
+  if (wanted <= 0) return;
+  const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(region.area) / wanted)));
+  for (int y = region.box.y + step / 2; y < region.box.br().y && wanted > 0; y += step)
+    for (int x = region.box.x + step / 2; x < region.box.br().x && wanted > 0; x += step) {
+      if (split.regionOf.at<std::int32_t>(y, x) != regionIndex + 1) continue;
+      Colony colony;
+      colony.centre = cv::Point2d(x + offset.x, y + offset.y);
+      colony.area = share;
+      colony.radius = std::sqrt(share / CV_PI);
+      colony.box = region.box + offset;
+      colony.kind = ColonyKind::estimated;
+      colony.region = label;
+      colonies.push_back(colony);
+      --wanted;
     }
-    if (total > 0 && 2 * on > total) return radius;
+}
+
+// The level that best parts `values` in two (Otsu's criterion), from a histogram of
+// contrasts clamped to 0..255.
+int otsuLevel(const std::array<std::int64_t, 256>& histogram) {
+  double total = 0.0, sum = 0.0;
+  for (int v = 0; v < 256; ++v) total += histogram[static_cast<std::size_t>(v)], sum += v * static_cast<double>(histogram[static_cast<std::size_t>(v)]);
+  double below = 0.0, belowSum = 0.0, best = -1.0;
+  int level = 0;
+  for (int v = 0; v < 255; ++v) {
+    below += histogram[static_cast<std::size_t>(v)];
+    belowSum += v * static_cast<double>(histogram[static_cast<std::size_t>(v)]);
+    const double above = total - below;
+    if (below <= 0.0 || above <= 0.0) continue;
+    const double gap = belowSum / below - (sum - belowSum) / above;
+    const double between = below * above * gap * gap;
+    if (between > best) best = between, level = v;
   }
-  return dish.radius;
+  return level;
 }
 
-// The labels found where `where` is set.
-std::set<std::uint32_t> labelsWhere(const LabelImage& labels, const cv::Mat& where) {
-  std::set<std::uint32_t> found;
-  for (int y = 0; y < labels.rows; ++y) {
-    const auto* label = labels.ptr<std::uint32_t>(y);
-    const auto* set = where.ptr<std::uint8_t>(y);
-    for (int x = 0; x < labels.cols; ++x)
-      if (set[x] != 0 && label[x] != 0) found.insert(label[x]);
+struct Plate {
+  double typicalRadius = 0.0;
+  double dust = 0.0;
+  double smallest = 0.0;
+};
+
+void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
+                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count);
+
+// A region that is not colony-shaped as a whole may be colonies standing on a lighter
+// patch (the halo of a reflection, a film of growth): its own brightest part, cut at
+// the level that best parts its contrasts, is counted again, once.
+void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& contrast, cv::Point offset, const Plate& plate,
+                     int depth, cv::Mat& mask, PolarityCount& count) {
+  const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
+  const cv::Rect box = region.box;
+  std::array<std::int64_t, 256> histogram{};
+  const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
+  for (int y = 0; y < box.height; ++y)
+    for (int x = 0; x < box.width; ++x)
+      if (inRegion.at<std::uint8_t>(y, x) != 0)
+        ++histogram[static_cast<std::size_t>(std::clamp<int>(contrast.at<std::int16_t>(y + box.y + offset.y, x + box.x + offset.x), 0, 255))];
+  const int level = otsuLevel(histogram);
+  cv::Mat brighter;
+  cv::Mat roi = contrast(box + offset);
+  cv::compare(roi, level, brighter, cv::CMP_GT);
+  brighter &= inRegion;
+  cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  mask(box + offset).setTo(cv::Scalar(0), inRegion & ~brighter);
+  const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
+  countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
+}
+
+// Counts the colonies of the regions of `split`, found in the part of the photograph
+// at `offset`.
+void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
+                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count) {
+  const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    const MaskRegion& region = split.regions[r];
+    const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
+    if (kind == RegionKind::other) {
+      if (region.deepest < plate.dust) continue;
+      // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
+      // to hold a colony somewhere is looked into.
+      if (depth == 0 && static_cast<double>(region.area) >= recountColonies * typicalArea &&
+          region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius))
+        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, mask, count);
+      else
+        count.otherPixels += region.area;
+      continue;
+    }
+    std::vector<const MaskPeak*> hills;
+    double depths = 0.0;
+    for (const int index : region.peaks) {
+      const MaskPeak& peak = split.peaks[static_cast<std::size_t>(index)];
+      if (peak.depth < plate.dust) continue;
+      hills.push_back(&peak);
+      depths += peak.depth * peak.depth;
+    }
+    if (hills.empty()) continue;
+    // Where the region is more than one clean disc and its brightness shows more
+    // colonies than its shape, each hill of brightness is a colony.
+    std::vector<MaskPeak> shining;
+    if (bright != nullptr && discCoverage(region, split.peaks) > cleanDisc) {
+      for (const cv::Point& at : (*bright)[r]) {
+        bool apart = true;
+        for (const MaskPeak& kept : shining) apart = apart && cv::norm(kept.at - at) >= 2.0 * plate.dust;
+        if (apart) shining.push_back({at, static_cast<float>(plate.typicalRadius), static_cast<std::int32_t>(r), 0});
+      }
+      if (shining.size() > hills.size()) {
+        hills.clear();
+        depths = 0.0;
+        for (const MaskPeak& peak : shining) hills.push_back(&peak), depths += peak.depth * peak.depth;
+      }
+    }
+    count.colonyPixels += region.area;
+    const std::uint32_t label = ++count.regions;
+    if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
+    for (const MaskPeak* hill : hills) {
+      Colony colony;
+      // A lone colony is where its whole region is; a split one where its hill is.
+      colony.centre = (hills.size() == 1 ? region.centroid : cv::Point2d(hill->at)) + cv::Point2d(offset);
+      colony.area = static_cast<double>(region.area) * hill->depth * hill->depth / depths;
+      colony.radius = std::sqrt(colony.area / CV_PI);
+      colony.box = region.box + offset;
+      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
+      colony.region = label;
+      count.colonies.push_back(colony);
+    }
+    if (kind == RegionKind::confluent) {
+      count.confluent = true;
+      const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
+      placeEstimates(split, static_cast<int>(r), offset, byArea - static_cast<int>(hills.size()), typicalArea, label, count.colonies);
+    }
   }
-  return found;
 }
 
-// The radius of the widest disc that fits in the region.
-double thickness(const cv::Mat& regionMask) {
-  cv::Mat padded, distance;
-  cv::copyMakeBorder(regionMask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
-  double widest = 0.0;
-  cv::minMaxLoc(distance, nullptr, &widest);
-  return widest;
-}
+PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const DishEllipse& dish,
+                            double scale) {
+  PolarityCount count;
+  cv::Mat mask = contrast > threshold;
+  mask &= ~excluded;
+  cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  count.usableFactor = std::max(0.0, agarEdge(mask, dish, scale) - edgeMargin);
+  mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
 
-// A colony is round: a region whose box it fills poorly, or that is far longer than
-// wide, is a scratch, a rim reflection or a streak.
-bool compact(const Blob& region) {
-  const double width = region.maxX - region.minX + 1.0;
-  const double height = region.maxY - region.minY + 1.0;
-  return region.area >= 0.3 * width * height && std::max(width, height) <= 4.0 * std::min(width, height);
-}
-
-// A lone colony is round: about as wide as high, filling its box as a disc does.
-bool round(const Blob& region) {
-  const double width = region.maxX - region.minX + 1.0;
-  const double height = region.maxY - region.minY + 1.0;
-  return std::max(width, height) <= 1.3 * std::min(width, height) && region.area >= 0.6 * width * height;
-}
-
-// The typical single colony: the median area of the round regions (touching colonies
-// are not round), or of all compact ones where few are round, leaving out anything
-// below `smallest` and then anything below a quarter of the first estimate.
-double typicalColonyArea(const BlobTable& regions, double smallest) {
-  std::vector<double> roundAreas, compactAreas;
-  for (const auto& entry : regions) {
-    if (entry.second->area < smallest) continue;
-    if (round(*entry.second)) roundAreas.push_back(entry.second->area);
-    if (compact(*entry.second)) compactAreas.push_back(entry.second->area);
+  const double dishDiameter = 2.0 * dish.semiMajor * scale;
+  Plate plate;
+  plate.smallest = std::max(1.5, smallestColony * dishDiameter);
+  // Along the edge, what is left of the wall's ring and the meniscus is thinner than
+  // any colony: an opening there takes it off the colonies that grow against the wall.
+  const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
+  cv::Mat opened;
+  const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
+  cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
+  mask.setTo(cv::Scalar(0), band & ~opened);
+  const MaskSplit split = splitMask(mask, plate.smallest, saddleShare);
+  plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
+  plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
+  // Hills of brightness, on the contrast smoothed over half a dust speck, standing
+  // half the threshold above their saddles.
+  // Only regions that are more than one clean disc are looked at, in a box around them.
+  std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
+  cv::Rect clumps;
+  for (std::size_t r = 0; r < split.regions.size(); ++r)
+    if (discCoverage(split.regions[r], split.peaks) > cleanDisc) {
+      clumped[r + 1] = 255;
+      clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
+    }
+  std::vector<std::vector<cv::Point>> bright(split.regions.size());
+  if (clumps.area() > 0) {
+    cv::Mat inClumps(clumps.size(), CV_8UC1);
+    for (int y = 0; y < clumps.height; ++y) {
+      const auto* region = split.regionOf.ptr<std::int32_t>(y + clumps.y) + clumps.x;
+      auto* out = inClumps.ptr<std::uint8_t>(y);
+      for (int x = 0; x < clumps.width; ++x) out[x] = clumped[static_cast<std::size_t>(region[x])];
+    }
+    const int halo = 3 * static_cast<int>(std::ceil(std::max(1.0, 0.5 * plate.dust)));
+    const cv::Rect around = (clumps + cv::Size(2 * halo, 2 * halo) - cv::Point(halo, halo)) & cv::Rect(0, 0, contrast.cols, contrast.rows);
+    cv::Mat height;
+    contrast(around).convertTo(height, CV_32F);
+    cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
+    const MaskSplit shine =
+        splitByHeight(inClumps, height(clumps - around.tl()).clone(), brightShare, 0.15 * threshold);
+    std::vector<const MaskPeak*> byHeight;
+    for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
+    std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
+    for (const MaskPeak* peak : byHeight) {
+      const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at + clumps.tl());
+      if (region > 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak->at + clumps.tl());
+    }
   }
-  std::vector<double>& areas = roundAreas.size() >= 5 ? roundAreas : compactAreas;
-  if (areas.empty()) return 0.0;
-  std::sort(areas.begin(), areas.end());
-  const double first = areas[areas.size() / 2];
-  const auto kept = std::lower_bound(areas.begin(), areas.end(), dustFraction * first);
-  return kept[static_cast<std::size_t>(typicalQuantile * static_cast<double>(areas.end() - kept))];
+  countRegions(split, contrast, cv::Point(0, 0), plate, 0, &bright, mask, count);
+
+  count.mask = mask;
+  return count;
 }
 
-// The colonies of one region that can be located: the peaks of its distance map, at
-// least about a colony radius apart. A region no larger than one and a half typical
-// colonies is one colony at its centroid.
-std::vector<cv::Point> locateColonies(const cv::Mat& regionMask, cv::Point offset, const Blob& region, double typicalArea) {
-  const cv::Point centroid(static_cast<int>(region.centroidX), static_cast<int>(region.centroidY));
-  if (region.area < 1.5 * typicalArea) return {centroid};
-  const double radius = std::sqrt(typicalArea / CV_PI);
-  cv::Mat distance;
-  cv::distanceTransform(regionMask, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
-  const int reach = std::max(1, static_cast<int>(radius * 0.7));
-  cv::Mat widest;
-  cv::dilate(distance, widest, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1)));
-  const cv::Mat peaks = (distance >= widest) & (distance >= radius * 0.45) & (regionMask != 0);
-  cv::Mat peakLabels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(peaks, peakLabels, stats, centres, 8, CV_32S);
-  std::vector<cv::Point> colonies;
-  for (int i = 1; i < found; ++i)
-    colonies.emplace_back(cv::Point(static_cast<int>(centres.at<double>(i, 0)), static_cast<int>(centres.at<double>(i, 1))) + offset);
-  if (colonies.empty()) colonies.push_back(centroid);
-  return colonies;
+// From the reduced photograph's coordinates back to the photograph's.
+Colony toPhotograph(Colony colony, double scale) {
+  colony.centre = (colony.centre + cv::Point2d(0.5, 0.5)) / scale - cv::Point2d(0.5, 0.5);
+  colony.area /= scale * scale;
+  colony.radius /= scale;
+  colony.box = cv::Rect(cv::Point(static_cast<int>(colony.box.x / scale), static_cast<int>(colony.box.y / scale)),
+                        cv::Point(static_cast<int>(std::ceil(colony.box.br().x / scale)),
+                                  static_cast<int>(std::ceil(colony.box.br().y / scale))));
+  return colony;
+}
+
+// The connected patches of `mask` of at least `smallest` pixels.
+cv::Mat largePatches(const cv::Mat& mask, double smallest) {
+  cv::Mat labels, stats, centres;
+  const int found = cv::connectedComponentsWithStats(mask, labels, stats, centres, 8, CV_32S);
+  std::vector<std::uint8_t> large(static_cast<std::size_t>(found), 0);
+  for (int i = 1; i < found; ++i) large[static_cast<std::size_t>(i)] = stats.at<int>(i, cv::CC_STAT_AREA) >= smallest ? 255 : 0;
+  cv::Mat patches(mask.size(), CV_8UC1);
+  for (int y = 0; y < mask.rows; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    auto* out = patches.ptr<std::uint8_t>(y);
+    for (int x = 0; x < mask.cols; ++x) out[x] = large[static_cast<std::size_t>(label[x])];
+  }
+  return patches;
+}
+
+// One polarity at one scale: its agar, threshold and count.
+struct Side {
+  AgarModel agar;
+  double threshold = 0.0;
+  PolarityCount count;
+};
+
+struct Pass {
+  double scale = 1.0;
+  cv::Mat photo;  // the photograph at `scale`
+  cv::Mat glare;
+  Side light, dark;
+};
+
+Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const DishEllipse& dish, double scale) {
+  Side side;
+  side.agar = estimateAgar(lightness, agarArea, 2.0 * dish.semiMajor * scale);
+  side.threshold = std::max(noiseMultiple * side.agar.noise, minimumContrast);
+  cv::Mat fromAgar = side.agar.contrast - side.agar.level;
+  side.count = countPolarity(fromAgar, side.threshold, excluded, dish, scale);
+  return side;
+}
+
+// The photograph, and a copy reduced once to serve every smaller scale.
+struct Photograph {
+  const cv::Mat& bgr;
+  cv::Mat reduced;
+  double reduction = 1.0;  // the reduced copy's scale
+};
+
+Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double scale) {
+  Pass pass;
+  pass.scale = scale;
+  if (scale >= 1.0) pass.photo = photograph.bgr;
+  else if (scale <= photograph.reduction)
+    cv::resize(photograph.reduced, pass.photo,
+               cv::Size(std::max(1, cvRound(photograph.bgr.cols * scale)), std::max(1, cvRound(photograph.bgr.rows * scale))), 0,
+               0, cv::INTER_AREA);
+  else resizeBy(photograph.bgr, pass.photo, scale, cv::INTER_AREA);
+  cv::Mat lab, lightness;
+  cv::cvtColor(pass.photo, lab, cv::COLOR_BGR2Lab);
+  cv::extractChannel(lab, lightness, 0);
+  lab.release();
+  const cv::Mat agarArea = ellipseMask(lightness.size(), dish, agarFraction, scale);
+  // Glare: patches so bright that the camera saturated, too large to be the shine on a
+  // colony's dome. Nothing can be seen under them.
+  pass.glare = largePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
+  cv::Mat nearGlare;
+  cv::dilate(pass.glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  pass.light = countSide(lightness, agarArea, nearGlare, dish, scale);
+  // The dark side is looked at only where the light side's agar shows a fair amount
+  // darker than its threshold: on most plates it holds a little writing and shadow,
+  // and counting it would only cost time.
+  const cv::Mat darkerThanAgar = (pass.light.agar.contrast - pass.light.agar.level) < -pass.light.threshold;
+  const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
+  if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask))) {
+    cv::Mat inverted = 255 - lightness;
+    pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), dish, scale);
+  }
+  return pass;
+}
+
+// Whether the colonies are darker than the agar: the dark side must show clearly more
+// round colonies and more colonies in all (half as many again) than the light side.
+// Lighter colonies are the rule; where they grow into each other few are round, and
+// the patches of agar left between them look like dark round colonies, but not
+// clearly more of them.
+bool darker(const Pass& pass) {
+  const PolarityCount &light = pass.light.count, &dark = pass.dark.count;
+  return dark.roundColonies > 1.5 * light.roundColonies + 2 &&
+         static_cast<double>(dark.colonies.size()) > 1.5 * static_cast<double>(light.colonies.size());
 }
 
 }  // namespace
 
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
   AdaptiveCount result;
-  result.dish = findDishCircle(bgr);
+  // One reduced copy serves the dish and the counting at every smaller scale: a
+  // 12-megapixel photograph is not read through more than once.
+  Photograph photograph{bgr, bgr, std::min(1.0, reducedSide / std::max(1, std::max(bgr.cols, bgr.rows)))};
+  if (photograph.reduction < 1.0)
+    resizeBy(bgr, photograph.reduced, photograph.reduction, cv::INTER_AREA);
+  const double reduction = photograph.reduction;
+  result.dish = findDishCircle(photograph.reduced);
+  result.dish.centre *= 1.0 / reduction;
+  result.dish.radius /= reduction;
+  {
+    DishCircle reducedCircle = result.dish;
+    reducedCircle.centre *= reduction;
+    reducedCircle.radius *= reduction;
+    result.ellipse = fitDishEllipse(photograph.reduced, reducedCircle);
+    result.ellipse.centre *= 1.0 / reduction;
+    result.ellipse.semiMajor /= reduction;
+    result.ellipse.semiMinor /= reduction;
+  }
+  // The circle reported is the ellipse's: its centre, and its major axis, which is the
+  // dish's true diameter however it was tilted.
+  result.dish.centre = result.ellipse.centre;
+  result.dish.radius = result.ellipse.semiMajor;
+  result.dish.found = result.ellipse.found;
   if (!result.dish.found) result.flags.push_back("no dish rim found: the whole frame was taken as the dish");
-
-  cv::Mat lab;
-  cv::cvtColor(bgr, lab, cv::COLOR_BGR2Lab);
-  cv::Mat lightness;
-  cv::extractChannel(lab, lightness, 0);
-  // The agar's level, noise and shading come from the safe middle of the dish; the
-  // colonies are then looked for out to the wall.
-  const auto disc = [&](double radius) {
-    cv::Mat inside(bgr.size(), CV_8UC1, cv::Scalar(0));
-    cv::circle(inside, cv::Point(result.dish.centre), static_cast<int>(radius), cv::Scalar(255), cv::FILLED);
-    return inside;
-  };
-  const cv::Mat dishMask = disc(innerFraction * result.dish.radius);
-  const cv::Mat background = estimateBackground(lightness, dishMask, 2.0 * result.dish.radius, result.agarLightness);
-
-  cv::Mat contrast;
-  cv::subtract(lightness, background, contrast, cv::noArray(), CV_16S);
-  const auto [level, noise] = agarNoise(contrast, dishMask);
-  result.noise = noise;
-  result.threshold = level + std::max(noiseMultiple * noise, minimumContrast);
-
-  // Glare: light so bright that the camera saturated. Nothing can be seen under it.
-  const cv::Mat glare = lightness >= glareLightness;
-  cv::Mat mask = (contrast > result.threshold) & ~glare;
-  cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
-  const double agarEdge = agarRadius(mask, result.dish, innerFraction * result.dish.radius, result.dish.radius);
-  const bool wallRing = agarEdge < result.dish.radius;
-  result.usableRadius = std::max(0.0, agarEdge - edgeMargin * result.dish.radius);
-  mask &= disc(result.usableRadius);
-
-  LabelImage labels(mask.size(), CV_32SC1);
-  BlobTable regions;
-  labelBlobs(mask, labels, regions);
-  // Regions that reach a glare patch: their light area is partly the glare's halo.
-  cv::Mat nearGlare;
-  cv::dilate(glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7)));
-  const std::set<std::uint32_t> glareLabels = labelsWhere(labels, nearGlare);
-  // Where the wall shows as a ring of light, whatever reaches the edge of the counted
-  // circle belongs to that ring (or is a colony cut by the edge, which cannot be
-  // measured either). Without such a ring, colonies simply grow up to the wall.
-  if (wallRing) {
-    cv::Mat ring(labels.size(), CV_8UC1, cv::Scalar(0));
-    cv::circle(ring, cv::Point(result.dish.centre), std::max(0, static_cast<int>(result.usableRadius) - 2), cv::Scalar(255), 3);
-    for (const std::uint32_t label : labelsWhere(labels, ring)) eraseBlob(regions, regions.find(label));
+  if (result.ellipse.semiMajor < 4.0) {
+    result.unsuitable = "the picture is too small to show a dish";
+    result.flags.push_back("unsuitable: " + result.unsuitable);
+    return result;
   }
-  // Nothing below half a percent of the dish's diameter is resolved as a colony.
-  const double smallestDiameter = smallestColony * 2.0 * result.dish.radius;
-  const double smallestArea = std::max(9.0, CV_PI / 4.0 * smallestDiameter * smallestDiameter);
-  result.typicalArea = typicalColonyArea(regions, smallestArea);
 
-  bool overgrowth = false;
-  const double typicalRadius = std::sqrt(result.typicalArea / CV_PI);
-  if (result.typicalArea <= 0.0) releaseBlobs(regions);  // nothing colony-sized: nothing to count
-  for (const auto& [label, region] : regions) {
-    if (region->area < std::max(smallestArea, dustFraction * result.typicalArea)) continue;
-    // Small misshapen regions are scratches and streaks; large ones are colonies grown
-    // into each other, counted by their area.
-    const bool large = region->area > overgrowthMultiple * result.typicalArea;
-    if (!large && region->area < 3.0 * result.typicalArea && !compact(*region)) continue;
-    const cv::Rect box(static_cast<int>(region->minX), static_cast<int>(region->minY),
-                       static_cast<int>(region->maxX - region->minX + 1), static_cast<int>(region->maxY - region->minY + 1));
-    const cv::Mat regionMask = labels(box) == static_cast<int>(label);
-    // A band thinner than a colony is the meniscus or a reflection on the wall.
-    if (thickness(regionMask) < thinFraction * typicalRadius) continue;
-    overgrowth = overgrowth || large;
-    const std::vector<cv::Point> located = locateColonies(regionMask, box.tl(), *region, result.typicalArea);
-    // Colonies packed tightly leave fewer peaks than colonies: the area tells how many
-    // typical colonies the region holds at least, except where glare adds light area.
-    const auto byArea = glareLabels.count(label) != 0 ? 0 : std::lround(region->area / result.typicalArea);
-    const auto total = static_cast<std::size_t>(std::max<long>(static_cast<long>(located.size()), byArea));
-    const double share = static_cast<double>(region->area) / static_cast<double>(total);
-    for (std::size_t i = 0; i < total; ++i) {
-      Colony colony;
-      colony.centre = i < located.size() ? cv::Point2d(located[i]) : cv::Point2d(located[i % located.size()]);
-      colony.area = share;
-      colony.radius = std::sqrt(share / CV_PI);
-      colony.box = box;
-      colony.kind = i >= located.size() ? ColonyKind::estimated : total == 1 ? ColonyKind::lone : ColonyKind::split;
-      colony.region = label;
-      result.colonies.push_back(colony);
+  // The colony scale first, on a copy where the dish is some 900 pixels across; then,
+  // where the colonies are too small there, the count at a scale that resolves them.
+  const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
+  Pass pass = countAtScale(photograph, result.ellipse, coarse);
+  const auto evidence = [](const Pass& p) { return std::max(p.light.count.roundColonies, p.dark.count.roundColonies); };
+  const double found = darker(pass) ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
+  const double scale = countingScale(coarse, found, wantedRadius);
+  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(photograph, result.ellipse, scale);
+  result.countingScale = pass.scale;
+
+  // Which way the colonies differ from the agar (see `darker`); both where each side
+  // shows many round colonies.
+  const int lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
+  const bool dark = darker(pass);
+  const int major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
+  const bool both = minor >= 10 && 2 * minor >= major;
+  result.polarity = both ? ColonyPolarity::both : dark ? ColonyPolarity::dark : ColonyPolarity::light;
+  const Side& side = dark ? pass.dark : pass.light;
+  const PolarityCount& chosen = side.count;
+
+  result.agarLightness = dark ? 255.0 - side.agar.lightness : side.agar.lightness;
+  result.noise = side.agar.noise;
+  result.threshold = side.agar.level + side.threshold;
+  result.typicalArea = CV_PI * chosen.typicalRadius * chosen.typicalRadius / (pass.scale * pass.scale);
+  result.usableRadius = chosen.usableFactor * result.ellipse.semiMajor;
+  result.usableArea = CV_PI * result.ellipse.semiMajor * result.ellipse.semiMinor * chosen.usableFactor * chosen.usableFactor;
+  std::int64_t colonyPixels = chosen.colonyPixels, otherPixels = chosen.otherPixels;
+  for (const Colony& colony : chosen.colonies) result.colonies.push_back(toPhotograph(colony, pass.scale));
+  cv::Mat mask = chosen.mask;
+  if (both) {
+    const PolarityCount& other = dark ? pass.light.count : pass.dark.count;
+    for (Colony colony : other.colonies) {
+      colony.region += static_cast<std::uint32_t>(1 << 30);  // regions of the other polarity apart from the first
+      result.colonies.push_back(toPhotograph(colony, pass.scale));
     }
-    result.colonyPixels += region->area;
+    colonyPixels += other.colonyPixels;
+    mask = mask | other.mask;
   }
-  releaseBlobs(regions);
+  result.colonyPixels = static_cast<std::int64_t>(static_cast<double>(colonyPixels) / (pass.scale * pass.scale));
 
-  const double usableArea = CV_PI * result.usableRadius * result.usableRadius;
-  if (cv::countNonZero(glare & disc(result.usableRadius)) > glareShare * usableArea)
+  const double usableWorking = result.usableArea * pass.scale * pass.scale;
+  const cv::Mat usableMask = ellipseMask(pass.glare.size(), result.ellipse, chosen.usableFactor, pass.scale);
+  if (cv::countNonZero(pass.glare & usableMask) > glareShare * usableWorking)
     result.flags.push_back("glare: reflections hide part of the dish; colonies under them are not counted");
-  if (overgrowth || result.colonyPixels > 0.4 * usableArea)
+  if (!both && minor >= 5 && 4 * minor >= major)
+    result.flags.push_back(std::string("polarity unsure: some colonies look ") + (dark ? "lighter" : "darker") +
+                           " than the agar and were not counted");
+  const auto other = static_cast<double>(otherPixels);
+  if (other > otherShare * usableWorking ||
+      (other > otherDominates * static_cast<double>(colonyPixels) && other > otherNoticeable * usableWorking)) {
+    result.unsuitable = "most of what stands out from the agar is not shaped like colonies (a grid, a filter, reflections "
+                        "or writing); the count is unreliable";
+    result.flags.push_back("unsuitable: " + result.unsuitable);
+  }
+  if (chosen.confluent || static_cast<double>(colonyPixels) > 0.4 * usableWorking)
     result.flags.push_back("confluent growth: colonies have merged into large areas");
   if (static_cast<int>(result.colonies.size()) > countableLimit)
     result.flags.push_back("too numerous: more than " + std::to_string(countableLimit) + " colonies");
 
   if (stages != nullptr) {
-    stages->dish = bgr.clone();
-    cv::circle(stages->dish, cv::Point(result.dish.centre), static_cast<int>(result.dish.radius), cv::Scalar(0, 255, 255), 3);
-    cv::circle(stages->dish, cv::Point(result.dish.centre), static_cast<int>(result.usableRadius), cv::Scalar(0, 255, 0), 3);
-    stages->background = background;
-    contrast.convertTo(stages->contrast, CV_8U, 4.0, 0.0);
+    stages->dish = pass.photo.clone();
+    const auto outline = [&](double factor) {
+      const DishEllipse& e = result.ellipse;
+      return cv::RotatedRect(cv::Point2f(e.centre * pass.scale),
+                             cv::Size2f(static_cast<float>(2.0 * e.semiMajor * factor * pass.scale),
+                                        static_cast<float>(2.0 * e.semiMinor * factor * pass.scale)),
+                             static_cast<float>(e.angle));
+    };
+    cv::ellipse(stages->dish, outline(1.0), cv::Scalar(0, 255, 255), 2);
+    cv::ellipse(stages->dish, outline(chosen.usableFactor), cv::Scalar(0, 255, 0), 2);
+    stages->background = dark ? 255 - side.agar.background : side.agar.background;
+    const cv::Mat shown = side.agar.contrast - side.agar.level;
+    shown.convertTo(stages->contrast, CV_8U, 4.0, 0.0);
     stages->mask = mask;
   }
   return result;
+}
+
+std::string_view colonyPolarityName(ColonyPolarity polarity) {
+  switch (polarity) {
+    case ColonyPolarity::light: return "light";
+    case ColonyPolarity::dark: return "dark";
+    case ColonyPolarity::both: return "both";
+  }
+  return "light";
 }
 
 }  // namespace corvale

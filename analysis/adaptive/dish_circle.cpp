@@ -8,10 +8,21 @@
 
 namespace corvale {
 
+cv::Size scaledSize(cv::Size size, double scale) {
+  return {std::max(1, static_cast<int>(std::lround(size.width * scale))), std::max(1, static_cast<int>(std::lround(size.height * scale)))};
+}
+
+void resizeBy(const cv::Mat& source, cv::Mat& resized, double scale, int interpolation) {
+  if (cvRound(source.cols * scale) >= 1 && cvRound(source.rows * scale) >= 1)
+    cv::resize(source, resized, cv::Size(), scale, scale, interpolation);
+  else
+    cv::resize(source, resized, scaledSize(source.size(), scale), 0, 0, interpolation);
+}
+
 DishCircle findDishCircle(const cv::Mat& bgr) {
   const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
   cv::Mat small, grey;
-  cv::resize(bgr, small, cv::Size(), scale, scale, cv::INTER_AREA);
+  resizeBy(bgr, small, scale, cv::INTER_AREA);
   cv::cvtColor(small, grey, cv::COLOR_BGR2GRAY);
   cv::GaussianBlur(grey, grey, cv::Size(5, 5), 1.5);
 

@@ -17,4 +17,12 @@ struct DishCircle {
 // not visible as a circle usually fills the picture.
 DishCircle findDishCircle(const cv::Mat& bgr);
 
+// `size` times `scale`, at least one pixel either way, so that a long thin picture
+// still has a reduced copy.
+cv::Size scaledSize(cv::Size size, double scale);
+
+// `source` resized by `scale` both ways; to a single pixel row or column where the
+// scale would leave none.
+void resizeBy(const cv::Mat& source, cv::Mat& resized, double scale, int interpolation);
+
 }  // namespace corvale

@@ -82,7 +82,7 @@ std::string summaryCsvHeader() {
   return "imagePath,percentage,colonyAreaMm2,medianColonyAreaMm2,estimatedYeasts,colonyCount,"
          "backgroundLevel,dishLeft,dishRight,dishTop,dishBottom,error,flags,"
          "estimatedColonies,method,minColonyArea,maxColonyArea,dishLip,dishDiameterMm,"
-         "dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,"
+         "dishCentreX,dishCentreY,dishRadius,agarLightness,noise,typicalColonyArea,polarity,"
          "outputError,sha256,version,correctedCount\n";
 }
 
@@ -125,8 +125,9 @@ std::string summaryCsvRow(const DishAnalysis& analysis) {
     for (const double value : {a->dishCentre.x, a->dishCentre.y, a->dishRadius, a->agarLightness, a->noise,
                                a->typicalColonyArea})
       add(formatRoundTrip(value));
+    add(std::string(colonyPolarityName(a->polarity)));
   } else {
-    blanks(6);
+    blanks(7);
   }
   add(csvField(analysis.outputError.value_or("")));
   add(analysis.sha256);
@@ -199,6 +200,7 @@ nlohmann::json toJson(const DishAnalysis& analysis) {
     object["agarLightness"] = a->agarLightness;
     object["noise"] = a->noise;
     object["typicalColonyArea"] = a->typicalColonyArea;
+    object["polarity"] = colonyPolarityName(a->polarity);
   }
   if (const auto& c = analysis.corrections) {
     object["correctedCount"] = c->count.total;

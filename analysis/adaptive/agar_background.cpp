@@ -1,0 +1,113 @@
+#include "analysis/adaptive/agar_background.hpp"
+#include "analysis/adaptive/dish_circle.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+namespace corvale {
+namespace {
+
+constexpr double reducedDiameter = 200.0;  // the dish across on the reduced copy, pixels
+constexpr double outlierSpreads = 3.0;     // pixels this many noise spreads off the agar are left out
+
+double median8(const cv::Mat& image, const cv::Mat& mask) {
+  std::array<std::int64_t, 256> histogram{};
+  std::int64_t total = 0;
+  for (int y = 0; y < image.rows; ++y) {
+    const auto* value = image.ptr<std::uint8_t>(y);
+    const auto* inside = mask.ptr<std::uint8_t>(y);
+    for (int x = 0; x < image.cols; ++x)
+      if (inside[x] != 0) ++histogram[value[x]], ++total;
+  }
+  std::int64_t seen = 0;
+  for (int v = 0; v < 256; ++v) {
+    seen += histogram[v];
+    if (2 * seen >= total && total > 0) return v;
+  }
+  return 128.0;
+}
+
+// The contrast's peak inside `mask`, and the spread from the narrower of its two
+// sides: the median distance from the peak on one side is 0.6745 standard deviations.
+std::pair<double, double> peakAndSpread(const cv::Mat& contrast, const cv::Mat& mask) {
+  std::array<std::int64_t, 511> histogram{};
+  for (int y = 0; y < contrast.rows; ++y) {
+    const auto* value = contrast.ptr<std::int16_t>(y);
+    const auto* inside = mask.ptr<std::uint8_t>(y);
+    for (int x = 0; x < contrast.cols; ++x)
+      if (inside[x] != 0) ++histogram[static_cast<std::size_t>(std::clamp(value[x] + 255, 0, 510))];
+  }
+  const auto peak = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+  const auto halfWidth = [&](int step) {
+    std::int64_t side = 0;
+    for (int i = peak; i >= 0 && i <= 510; i += step) side += histogram[static_cast<std::size_t>(i)];
+    std::int64_t seen = 0;
+    for (int i = peak; i >= 0 && i <= 510; i += step) {
+      seen += histogram[static_cast<std::size_t>(i)];
+      if (2 * seen >= side) return std::abs(i - peak);
+    }
+    return 0;
+  };
+  return {peak - 255, std::max(0.5, std::min(halfWidth(-1), halfWidth(1)) / 0.6745)};
+}
+
+// Smoothing of `image` over the pixels where `weight` is set only.
+cv::Mat smoothWhere(const cv::Mat& image, const cv::Mat& weight, double sigma, double fallback) {
+  cv::Mat values, weights;
+  weight.convertTo(weights, CV_32F, 1.0 / 255.0);
+  image.convertTo(values, CV_32F);
+  values = values.mul(weights);
+  cv::GaussianBlur(values, values, cv::Size(), sigma, sigma, cv::BORDER_REPLICATE);
+  cv::GaussianBlur(weights, weights, cv::Size(), sigma, sigma, cv::BORDER_REPLICATE);
+  cv::Mat result(image.size(), CV_8UC1);
+  for (int y = 0; y < image.rows; ++y) {
+    const auto* v = values.ptr<float>(y);
+    const auto* w = weights.ptr<float>(y);
+    auto* out = result.ptr<std::uint8_t>(y);
+    for (int x = 0; x < image.cols; ++x)
+      out[x] = cv::saturate_cast<std::uint8_t>(w[x] > 1e-3f ? v[x] / w[x] : fallback);
+  }
+  return result;
+}
+
+}  // namespace
+
+AgarModel estimateAgar(const cv::Mat& lightness, const cv::Mat& dish, double dishDiameter) {
+  AgarModel model;
+  const double scale = std::min(1.0, reducedDiameter / std::max(1.0, dishDiameter));
+  cv::Mat small, smallDish;
+  resizeBy(lightness, small, scale, cv::INTER_AREA);
+  cv::resize(dish, smallDish, small.size(), 0, 0, cv::INTER_NEAREST);
+  model.lightness = median8(small, smallDish);
+  const double diameter = dishDiameter * scale;
+
+  // The first guess: a grey opening wider than any colony, which shaves off every
+  // lighter feature however much of the dish they cover, as long as agar shows
+  // within a fifth of the dish of every point.
+  cv::Mat filled = small.clone();
+  filled.setTo(cv::Scalar(model.lightness), smallDish == 0);
+  cv::Mat background;
+  const int ball = std::max(3, static_cast<int>(diameter / 5.0) | 1);
+  cv::morphologyEx(filled, background, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(ball, ball)));
+  cv::GaussianBlur(background, background, cv::Size(), std::max(1.0, diameter / 10.0), 0.0, cv::BORDER_REPLICATE);
+  for (int round = 0; round < 2; ++round) {
+    cv::Mat contrast;
+    cv::subtract(small, background, contrast, cv::noArray(), CV_16S);
+    const auto [peak, spread] = peakAndSpread(contrast, smallDish);
+    cv::Mat off = cv::abs(contrast - peak) > std::max(outlierSpreads * spread, 4.0);
+    cv::dilate(off, off, cv::Mat());
+    const cv::Mat agar = smallDish & ~off;
+    background = smoothWhere(small, agar, std::max(1.0, diameter / 10.0), model.lightness);
+  }
+  cv::resize(background, model.background, lightness.size(), 0, 0, cv::INTER_LINEAR);
+  cv::subtract(lightness, model.background, model.contrast, cv::noArray(), CV_16S);
+  const auto [level, noise] = peakAndSpread(model.contrast, dish);
+  model.level = level;
+  model.noise = noise;
+  return model;
+}
+
+}  // namespace corvale

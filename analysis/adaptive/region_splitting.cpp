@@ -1,0 +1,170 @@
+#include "analysis/adaptive/region_splitting.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+namespace corvale {
+namespace {
+
+struct Hills {
+  std::vector<std::int32_t> parent;
+  std::vector<float> top;
+  std::vector<std::int32_t> topPixel;
+  std::vector<std::int64_t> area;
+
+  std::int32_t find(std::int32_t hill) {
+    while (parent[static_cast<std::size_t>(hill)] != hill) {
+      auto& up = parent[static_cast<std::size_t>(hill)];
+      up = parent[static_cast<std::size_t>(up)];
+      hill = up;
+    }
+    return hill;
+  }
+};
+
+}  // namespace
+
+namespace {
+
+// Orders `pixels` from the highest `height` down, in steps of a sixteenth (a
+// counting sort: linear in the pixels, where comparison sorting dominated the run).
+void sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
+  if (pixels.empty()) return;
+  float low = height[pixels.front()], high = low;
+  for (const std::int32_t pixel : pixels) low = std::min(low, height[pixel]), high = std::max(high, height[pixel]);
+  constexpr float steps = 16.0f;
+  const auto bins = static_cast<std::size_t>(std::min(1 << 20, static_cast<int>((high - low) * steps) + 1));
+  const auto bin = [&](std::int32_t pixel) {
+    return std::min(bins - 1, static_cast<std::size_t>((high - height[pixel]) * steps));
+  };
+  std::vector<std::int32_t> start(bins + 1, 0);
+  for (const std::int32_t pixel : pixels) ++start[bin(pixel) + 1];
+  for (std::size_t i = 1; i <= bins; ++i) start[i] += start[i - 1];
+  std::vector<std::int32_t> sorted(pixels.size());
+  for (const std::int32_t pixel : pixels) sorted[static_cast<std::size_t>(start[bin(pixel)]++)] = pixel;
+  pixels.swap(sorted);
+}
+
+// Floods `height` (CV_32F, one pixel larger than `mask` all round) over the mask's
+// pixels from the top down; see splitMask.
+MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double lowestTop, double saddleShare,
+                double smallestDrop) {
+  MaskSplit split;
+  split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
+  const int width = padded.cols;
+  const double smallestDepth = lowestTop;
+
+  std::vector<std::int32_t> order;
+  for (int y = 1; y < padded.rows - 1; ++y) {
+    const auto* row = padded.ptr<std::uint8_t>(y);
+    for (int x = 1; x < width - 1; ++x)
+      if (row[x] != 0) order.push_back(y * width + x);
+  }
+  const auto* depth = distance.ptr<float>(0);
+  sortDescending(order, depth);
+
+  // hillOf: the hill each flooded pixel joined (-1 while dry).
+  std::vector<std::int32_t> hillOf(static_cast<std::size_t>(padded.total()), -1);
+  Hills hills;
+  hills.parent.reserve(order.size());
+  std::vector<MaskPeak> peaks;
+  const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
+  const auto emit = [&](std::int32_t hill) {
+    const auto h = static_cast<std::size_t>(hill);
+    const int pixel = hills.topPixel[h];
+    peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1), hills.top[h], 0, hills.area[h]});
+  };
+  for (const std::int32_t pixel : order) {
+    const auto hill = static_cast<std::int32_t>(hills.parent.size());
+    hills.parent.push_back(hill);
+    hills.top.push_back(depth[pixel]);
+    hills.topPixel.push_back(pixel);
+    hills.area.push_back(1);
+    hillOf[static_cast<std::size_t>(pixel)] = hill;
+    const float saddle = depth[pixel];
+    for (const int offset : neighbours) {
+      const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
+      if (other < 0) continue;
+      std::int32_t a = hills.find(hill), b = hills.find(other);
+      if (a == b) continue;
+      // The younger hill (the lower top) ends here, as a colony or as part of the other.
+      if (hills.top[static_cast<std::size_t>(a)] > hills.top[static_cast<std::size_t>(b)]) std::swap(a, b);
+      const auto young = static_cast<std::size_t>(a), old = static_cast<std::size_t>(b);
+      const float top = hills.top[young];
+      const bool own = top >= smallestDepth && top - saddle >= std::max(smallestDrop, saddleShare * top);
+      if (own) emit(a);
+      else hills.area[old] += hills.area[young];
+      hills.parent[young] = b;
+    }
+  }
+  // What remains of each region is its highest hill.
+  std::vector<std::int32_t> regionOfRoot(hills.parent.size(), -1);
+  for (std::size_t hill = 0; hill < hills.parent.size(); ++hill) {
+    if (hills.parent[hill] != static_cast<std::int32_t>(hill)) continue;
+    regionOfRoot[hill] = static_cast<std::int32_t>(split.regions.size());
+    split.regions.emplace_back();
+    split.regions.back().deepest = hills.top[hill];
+    if (hills.top[hill] >= smallestDepth) emit(static_cast<std::int32_t>(hill));
+  }
+  std::vector<double> sumX(split.regions.size()), sumY(split.regions.size());
+  std::vector<double> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
+  std::vector<cv::Point> low(split.regions.size(), cv::Point(mask.cols, mask.rows)), high(split.regions.size(), cv::Point(-1, -1));
+  for (const std::int32_t pixel : order) {
+    const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
+    const int x = pixel % width - 1, y = pixel / width - 1;
+    split.regionOf.at<std::int32_t>(y, x) = region + 1;
+    const auto r = static_cast<std::size_t>(region);
+    ++split.regions[r].area;
+    sumX[r] += x, sumY[r] += y;
+    sumXX[r] += static_cast<double>(x) * x, sumYY[r] += static_cast<double>(y) * y, sumXY[r] += static_cast<double>(x) * y;
+    low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
+    high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
+  }
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    MaskRegion& region = split.regions[r];
+    region.centroid = cv::Point2d(sumX[r] / static_cast<double>(region.area), sumY[r] / static_cast<double>(region.area));
+    region.box = cv::Rect(low[r], high[r] + cv::Point(1, 1));
+    const double n = static_cast<double>(region.area);
+    const double xx = sumXX[r] / n - region.centroid.x * region.centroid.x + 1.0 / 12.0;
+    const double yy = sumYY[r] / n - region.centroid.y * region.centroid.y + 1.0 / 12.0;
+    const double xy = sumXY[r] / n - region.centroid.x * region.centroid.y;
+    const double spread = std::sqrt((xx - yy) * (xx - yy) / 4.0 + xy * xy);
+    const double major = (xx + yy) / 2.0 + spread, minor = std::max(1e-9, (xx + yy) / 2.0 - spread);
+    region.elongation = std::sqrt(major / minor);
+  }
+  for (std::size_t i = 0; i < peaks.size(); ++i) {
+    MaskPeak& peak = peaks[i];
+    peak.region = split.regionOf.at<std::int32_t>(peak.at) - 1;
+    split.regions[static_cast<std::size_t>(peak.region)].peaks.push_back(static_cast<int>(i));
+  }
+  split.peaks = std::move(peaks);
+  return split;
+}
+
+}  // namespace
+
+MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare) {
+  if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
+  if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
+  // A zero border, so that the frame's edge bounds the distances too.
+  cv::Mat padded, distance;
+  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
+  return flood(mask, padded, distance, smallestDepth, saddleShare, 1.0);
+}
+
+MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop) {
+  if (mask.type() != CV_8UC1 || height.type() != CV_32FC1 || height.size() != mask.size())
+    throw std::invalid_argument("splitByHeight: a CV_8UC1 mask and a CV_32FC1 height of its size are needed");
+  if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
+  cv::Mat padded, paddedHeight;
+  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::copyMakeBorder(height, paddedHeight, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  return flood(mask, padded, paddedHeight, -1e30, saddleShare, smallestDrop);
+}
+
+}  // namespace corvale
