@@ -24,22 +24,6 @@ void requireAnalysable(const cv::Mat& photograph) {
     throw std::runtime_error("the photograph is smaller than 20 x 20 pixels");
 }
 
-// The photograph as a three-channel colour image.
-cv::Mat colourOf(const cv::Mat& photograph) {
-  cv::Mat colour;
-  switch (photograph.channels()) {
-    case 1: cv::cvtColor(photograph, colour, cv::COLOR_GRAY2BGR); break;
-    case 3: colour = photograph; break;
-    case 4: cv::cvtColor(photograph, colour, cv::COLOR_BGRA2BGR); break;
-    default: {
-      cv::Mat first;
-      cv::extractChannel(photograph, first, 0);
-      cv::cvtColor(first, colour, cv::COLOR_GRAY2BGR);
-    }
-  }
-  return colour;
-}
-
 // The median of the located colonies' areas (estimates have no area of their own).
 double medianLocatedArea(const std::vector<Colony>& colonies) {
   std::vector<double> areas;
@@ -71,7 +55,7 @@ void analyseAdaptive(DishAnalysis& result, const cv::Mat& photograph, const Anal
                              std::to_string(maxAdaptiveAspectRatio) + " times its short side");
   }
   AdaptiveStages stages;
-  AdaptiveCount count = countColoniesAdaptive(colourOf(photograph), keepStages ? &stages : nullptr);
+  AdaptiveCount count = countColoniesAdaptive(colourPhotograph(photograph), keepStages ? &stages : nullptr);
   const double radius = count.dish.radius;
   result.adaptive = AdaptiveMeasures{count.dish.centre,   radius,      count.usableRadius, count.agarLightness,
                                      count.noise,         count.typicalArea, count.polarity};

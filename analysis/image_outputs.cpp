@@ -10,21 +10,6 @@
 namespace corvale {
 namespace {
 
-cv::Mat colourCopy(const cv::Mat& photograph) {
-  cv::Mat colour;
-  switch (photograph.channels()) {
-    case 1: cv::cvtColor(photograph, colour, cv::COLOR_GRAY2BGR); break;
-    case 3: colour = photograph.clone(); break;
-    case 4: cv::cvtColor(photograph, colour, cv::COLOR_BGRA2BGR); break;
-    default: {
-      cv::Mat first;
-      cv::extractChannel(photograph, first, 0);
-      cv::cvtColor(first, colour, cv::COLOR_GRAY2BGR);
-    }
-  }
-  return colour;
-}
-
 void drawCrosses(cv::Mat& image, const DishAnalysis& analysis) {
   for (const Colony& colony : analysis.colonies)
     drawCross(image, cv::Point(static_cast<int>(colony.centre.x), static_cast<int>(colony.centre.y)));
@@ -45,7 +30,8 @@ void drawBoxes(cv::Mat& image, const DishAnalysis& analysis) {
 
 cv::Mat drawAnnotations(const DishAnalysis& analysis, bool boxes) {
   if (analysis.photograph.empty()) return {};
-  cv::Mat annotated = colourCopy(analysis.photograph);
+  cv::Mat annotated = colourPhotograph(analysis.photograph);
+  if (annotated.data == analysis.photograph.data) annotated = annotated.clone();  // never draw on the photograph
   drawCrosses(annotated, analysis);
   if (boxes) drawBoxes(annotated, analysis);
   return annotated;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include <opencv2/imgproc.hpp>
+
 #include "analysis/io/image_header.hpp"
 #include "analysis/io/jpeg_codec.hpp"
 #include "analysis/io/png_codec.hpp"
@@ -115,6 +117,21 @@ std::vector<std::uint8_t> readPhotographFile(const std::string& path, const Phot
 
 cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits, int* orientation) {
   return decodePhotograph(readPhotographFile(path, limits), limits, orientation);
+}
+
+cv::Mat colourPhotograph(const cv::Mat& photograph) {
+  cv::Mat colour;
+  switch (photograph.channels()) {
+    case 1: cv::cvtColor(photograph, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = photograph; break;
+    case 4: cv::cvtColor(photograph, colour, cv::COLOR_BGRA2BGR); break;
+    default: {
+      cv::Mat first;
+      cv::extractChannel(photograph, first, 0);
+      cv::cvtColor(first, colour, cv::COLOR_GRAY2BGR);
+    }
+  }
+  return colour;
 }
 
 void writeJpeg(const std::filesystem::path& path, const cv::Mat& image, int orientation) {

@@ -61,6 +61,10 @@ std::vector<std::uint8_t> readPhotographFile(const std::string& path, const Phot
 // Reads a photograph's file and decodes it as above.
 cv::Mat loadPhotograph(const std::string& path, const PhotographLimits& limits = {}, int* orientation = nullptr);
 
+// The photograph as a three-channel BGR image: grey is spread to three channels,
+// transparency dropped, and a BGR photograph returned as it is (sharing its pixels).
+cv::Mat colourPhotograph(const cv::Mat& photograph);
+
 // Encodes `image` as JPEG at quality 95, with `orientation` (2 to 8) as its EXIF
 // orientation, and writes it to `path` through a temporary file in the same folder,
 // so that a failed write never leaves a truncated image behind. Throws
