@@ -14,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
+#include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 #include "analysis/dish_analysis.hpp"
@@ -215,6 +216,28 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})
     EXPECT_TRUE(std::filesystem::exists(folder.path() / image)) << image;
   EXPECT_NE(formatReport(result, "\n").find("Number of Colonies: "), std::string::npos);
+}
+
+// The typical radius comes from the lone round colonies only when they are a fair part
+// of the mask: specks at the rim beside large touching colonies do not set the scale.
+TEST(AdaptiveMethod, TakesTheColonyScaleFromWhatHoldsTheMask) {
+  struct Case {
+    int loneRadius;
+    int lone;
+    int pairs;  // touching pairs of radius 20
+    double typical;
+  };
+  for (const Case c : {Case{3, 6, 4, 20.0}, Case{10, 6, 2, 10.0}, Case{12, 8, 0, 12.0}}) {
+    cv::Mat mask(500, 500, CV_8UC1, cv::Scalar(0));
+    for (int i = 0; i < c.lone; ++i) cv::circle(mask, cv::Point(40 + 70 * i, 40), c.loneRadius, cv::Scalar(255), cv::FILLED);
+    for (int i = 0; i < c.pairs; ++i) {
+      const cv::Point at(60 + 110 * i, 200 + 100 * (i % 2));
+      cv::circle(mask, at, 20, cv::Scalar(255), cv::FILLED);
+      cv::circle(mask, at + cv::Point(36, 0), 20, cv::Scalar(255), cv::FILLED);
+    }
+    const double typical = typicalColonyRadius(splitMask(mask, 1.5, 0.10), 1.5);
+    EXPECT_NEAR(typical, c.typical, 0.15 * c.typical) << c.lone << " lone of radius " << c.loneRadius << ", " << c.pairs << " pairs";
+  }
 }
 
 // Shapes drawn into a mask, what they are, and how many colonies they hold: a lone
