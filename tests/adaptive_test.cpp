@@ -14,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
+#include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 #include "analysis/dish_analysis.hpp"
@@ -145,6 +146,36 @@ TEST(AdaptiveMethod, DustAloneCountsAtMostOneAndAFrameWithoutDishIsFlagged) {
   EXPECT_EQ(frame.flags.front().rfind("no dish rim found", 0), 0u);
 }
 
+// A membrane filter: a white disc ruled with a dark grid, a few dark colonies between
+// the lines. The grid is darker than the agar but no colony; the plate cannot be read
+// and says so, whatever the few round pieces would count.
+TEST(AdaptiveMethod, FlagsAGridOfDarkLinesAsUnsuitable) {
+  struct Filter {
+    int spacing;
+    int line;
+    int colonies;
+  };
+  for (const Filter filter : {Filter{100, 2, 60}, Filter{90, 2, 40}, Filter{120, 3, 50}}) {
+    cv::Mat photo(1200, 1200, CV_8UC3, cv::Scalar(40, 40, 40));
+    cv::circle(photo, cv::Point(600, 600), 540, cv::Scalar(215, 215, 215), cv::FILLED);
+    cv::Mat disc(photo.size(), CV_8UC1, cv::Scalar(0));
+    cv::circle(disc, cv::Point(600, 600), 520, cv::Scalar(255), cv::FILLED);
+    photo.setTo(cv::Scalar(235, 235, 235), disc);
+    cv::Mat grid = photo.clone();
+    for (int at = 80; at < 1200; at += filter.spacing) {
+      cv::line(grid, cv::Point(at, 0), cv::Point(at, 1199), cv::Scalar(150, 110, 90), filter.line);
+      cv::line(grid, cv::Point(0, at), cv::Point(1199, at), cv::Scalar(150, 110, 90), filter.line);
+    }
+    grid.copyTo(photo, disc);
+    cv::RNG rng(filter.spacing);
+    for (int i = 0; i < filter.colonies; ++i)
+      cv::circle(photo, cv::Point(rng.uniform(300, 900), rng.uniform(300, 900)), 6, cv::Scalar(140, 60, 30), cv::FILLED);
+    cv::GaussianBlur(photo, photo, cv::Size(), 1.2);
+    const AdaptiveCount count = countColoniesAdaptive(photo);
+    EXPECT_FALSE(count.unsuitable.empty()) << "spacing " << filter.spacing << ": counted " << count.colonies.size();
+  }
+}
+
 // Found by fuzzing: on a picture only a few pixels across the wall ring had a negative
 // radius and the drawing library threw. A long thin picture once reduced to no pixels.
 TEST(AdaptiveMethod, TinyPicturesCountWithoutFailing) {
@@ -185,6 +216,28 @@ TEST(AdaptiveMethod, FullAnalysisReportsTheSameFieldsAndWritesTheStages) {
   for (const char* image : {"threshold.jpg", "centroid.jpg", "bb.jpg"})
     EXPECT_TRUE(std::filesystem::exists(folder.path() / image)) << image;
   EXPECT_NE(formatReport(result, "\n").find("Number of Colonies: "), std::string::npos);
+}
+
+// The typical radius comes from the lone round colonies only when they are a fair part
+// of the mask: specks at the rim beside large touching colonies do not set the scale.
+TEST(AdaptiveMethod, TakesTheColonyScaleFromWhatHoldsTheMask) {
+  struct Case {
+    int loneRadius;
+    int lone;
+    int pairs;  // touching pairs of radius 20
+    double typical;
+  };
+  for (const Case c : {Case{3, 6, 4, 20.0}, Case{10, 6, 2, 10.0}, Case{12, 8, 0, 12.0}}) {
+    cv::Mat mask(500, 500, CV_8UC1, cv::Scalar(0));
+    for (int i = 0; i < c.lone; ++i) cv::circle(mask, cv::Point(40 + 70 * i, 40), c.loneRadius, cv::Scalar(255), cv::FILLED);
+    for (int i = 0; i < c.pairs; ++i) {
+      const cv::Point at(60 + 110 * i, 200 + 100 * (i % 2));
+      cv::circle(mask, at, 20, cv::Scalar(255), cv::FILLED);
+      cv::circle(mask, at + cv::Point(36, 0), 20, cv::Scalar(255), cv::FILLED);
+    }
+    const double typical = typicalColonyRadius(splitMask(mask, 1.5, 0.10), 1.5);
+    EXPECT_NEAR(typical, c.typical, 0.15 * c.typical) << c.lone << " lone of radius " << c.loneRadius << ", " << c.pairs << " pairs";
+  }
 }
 
 // Shapes drawn into a mask, what they are, and how many colonies they hold: a lone
@@ -275,6 +328,7 @@ TEST(AdaptiveMethod, LocatesTheColoniesOfMixedGeneratedPlates) {
       cv::imwrite(std::string(keep) + "/plate" + std::to_string(index) + ".png", plate.photograph);
       cv::imwrite(std::string(keep) + "/marks" + std::to_string(index) + ".png", shown);
     }
+    EXPECT_TRUE(count.unsuitable.empty()) << recipe.name << ": " << count.unsuitable;
     EXPECT_GE(score.recall(), 0.8) << recipe.name;
     EXPECT_GE(score.precision(), 0.8) << recipe.name;
     errors.push_back(score.countError());

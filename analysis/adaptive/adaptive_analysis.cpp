@@ -476,6 +476,14 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     result.unsuitable = "most of what stands out from the agar is not shaped like colonies (a grid, a filter, reflections "
                         "or writing); the count is unreliable";
     result.flags.push_back("unsuitable: " + result.unsuitable);
+  } else if (dark && !both && other > static_cast<double>(colonyPixels)) {
+    // Dark colonies stand out from the agar as separate rounded shapes. When more of
+    // what is darker than the agar is shapeless than colony-shaped, it is a network:
+    // a filter's grid lines, or the agar showing between light colonies that cover
+    // most of the dish. The few round pieces of such a network are no colonies.
+    result.unsuitable = "most of what is darker than the agar is not shaped like colonies (a filter's grid, or agar "
+                        "showing between light colonies that cover the dish); the count is unreliable";
+    result.flags.push_back("unsuitable: " + result.unsuitable);
   }
   if (chosen.confluent || static_cast<double>(colonyPixels) > 0.4 * usableWorking)
     result.flags.push_back("confluent growth: colonies have merged into large areas");

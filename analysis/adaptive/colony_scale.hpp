@@ -7,8 +7,8 @@ namespace corvale {
 
 // The typical colony's radius (distance-map units): the median depth of the regions
 // that are one round colony each (one hill whose disc covers the region), or of all
-// hills where fewer than five regions are that clean; 0 when nothing reaches
-// `dustDepth`.
+// hills where fewer than five regions are that clean or they hold less than a quarter
+// of the mask's area; 0 when nothing reaches `dustDepth`.
 double typicalColonyRadius(const MaskSplit& split, double dustDepth);
 
 // The scale to count at, given the typical radius found at `scale`: large enough that
