@@ -91,10 +91,7 @@ DishAnalysis runGuarded(const std::string& imagePath, CountingMethod method, con
   } catch (const std::exception& error) {
     result.error = error.what();
   }
-  if (result.error) {
-    result.photograph.release();
-    result.stages.reset();
-  }
+  if (result.error) result.releaseImages();
   return result;
 }
 

@@ -53,6 +53,12 @@ struct DishAnalysis {
   cv::Mat annotatedImage;                // crosses and boxes, once drawn
 
   bool ok() const { return !error.has_value(); }
+  // Frees the images kept for writing and showing; the numbers and colonies stay.
+  void releaseImages() {
+    photograph.release();
+    stages.reset();
+    annotatedImage.release();
+  }
   int estimatedColonies() const { return countEstimated(colonies); }
 };
 

@@ -436,9 +436,7 @@ CCorvaleDlg::Outcome CCorvaleDlg::analyse(const Request& request) {
                                                             : outcome.analysis.annotatedImage;
   }
   // Only the numbers and the shown image go back to the window.
-  outcome.analysis.photograph.release();
-  outcome.analysis.stages.reset();
-  outcome.analysis.annotatedImage.release();
+  outcome.analysis.releaseImages();
   return outcome;
 }
 

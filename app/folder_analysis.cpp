@@ -126,9 +126,7 @@ CFolderAnalysisDlg::CFolderAnalysisDlg(const QString& folder, const std::vector<
     for (std::size_t i = 0; i < paths.size() && !*cancelled; ++i) {
       DishAnalysis result = analysePhotographFile(paths[i], method, settings, options, &buffers);
       if (!corrections.empty()) applyCorrectionsFrom(corrections, result);
-      result.photograph.release();
-      result.stages.reset();
-      result.annotatedImage.release();
+      result.releaseImages();
       QMetaObject::invokeMethod(
           this, [this, i, result = std::move(result)]() mutable { addResult(static_cast<int>(i), std::move(result)); },
           Qt::QueuedConnection);

@@ -259,9 +259,7 @@ void runBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
         if (stageImages) stages = {options.debugFolder, item.stagePrefix};
         writeAnalysisImages(result, ImageOutputs{options.writeImages, options.outputFolder, item.imagePrefix}, stages);
         // Nobody shows the images: free them now.
-        result.photograph.release();
-        result.stages.reset();
-        result.annotatedImage.release();
+        result.releaseImages();
         memory.release(bytes);
       } else {
         result.imagePath = item.imagePath;
