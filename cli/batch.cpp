@@ -1,7 +1,6 @@
 #include "cli/batch.hpp"
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -189,24 +187,6 @@ bool isPhotographOfRun(const std::vector<BatchItem>& items, const std::filesyste
     const std::filesystem::path input(item.imagePath);
     return entryKey(input.parent_path(), input.filename().string()) == key || (identity && identityOf(input) == identity);
   });
-}
-
-unsigned usableCpuCount() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
-std::uint64_t defaultMemoryBudget() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  std::uint64_t memory = pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
-                                                   : std::uint64_t{4} << 30;
-  std::ifstream cgroupLimit("/sys/fs/cgroup/memory.max");
-  std::uint64_t limit = 0;
-  if (cgroupLimit >> limit && limit > 0) memory = std::min(memory, limit);  // "max" reads as no number
-  return memory / 2;
 }
 
 std::uint64_t estimatedWorkingBytes(const std::string& path, const PhotographLimits& limits) {

@@ -11,6 +11,7 @@
 #include "analysis/dish_analysis.hpp"
 #include "analysis/image_outputs.hpp"
 #include "analysis/settings.hpp"
+#include "cli/batch_options.hpp"
 
 namespace corvale {
 
@@ -23,19 +24,6 @@ struct BatchItem {
   std::string failure;      // not empty when the input failed before any analysis
 };
 
-struct BatchOptions {
-  AnalysisSettings settings;
-  PhotographLimits limits;
-  CountingMethod method = CountingMethod::fixed;  // the command line defaults to adaptive itself
-  std::filesystem::path debugFolder;  // adaptive method: where its stage images go, if anywhere
-  bool writeImages = true;
-  std::filesystem::path outputFolder = ".";
-  std::filesystem::path correctionsFolder;  // where reviews' corrections files are looked up, if anywhere
-  unsigned jobs = 1;
-  // Photographs are started only while their estimated working memory together
-  // stays within this many bytes (one photograph always runs); 0: no limit.
-  std::uint64_t memoryBudget = 0;
-};
 
 // True for the names Corvale gives its own images: threshold.jpg, centroid.jpg,
 // bb.jpg and the adaptive method's stage images (1-dish.jpg to 5-colonies.jpg), alone
@@ -62,13 +50,6 @@ void assignOutputNames(std::vector<BatchItem>& items, const BatchOptions& option
 // True when `path` is one of the items' photographs: the same folder entry however
 // spelt, or the same file by device and inode.
 bool isPhotographOfRun(const std::vector<BatchItem>& items, const std::filesystem::path& path);
-
-// The CPUs this process may run on (its affinity mask), at least 1.
-unsigned usableCpuCount();
-
-// Half of the memory the process may use: the physical memory, or the cgroup's
-// limit where that is lower.
-std::uint64_t defaultMemoryBudget();
 
 // A photograph's estimated working memory from its header (pixels times the bytes
 // an analysis with its images needs per pixel); `limits.maxPixels` worth when the

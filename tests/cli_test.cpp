@@ -167,6 +167,18 @@ TEST_F(CommandLine, UsageErrorsAndHelp) {
   EXPECT_NE(empty.err.find("no *.jpg photographs"), std::string::npos);
 }
 
+// The front end answers --help by itself, and says plainly when its analysis module is missing.
+TEST_F(CommandLine, WithoutItsAnalysisModuleTheFrontEndStillHelpsAndFailsPlainly) {
+  std::filesystem::create_directory(folder.path() / "bin");
+  std::filesystem::copy_file(CORVALE_CLI, folder.path() / "bin/corvale-cli");
+  const std::string cli = quoted((folder.path() / "bin/corvale-cli").string());
+  EXPECT_EQ(std::system((cli + " --help >/dev/null").c_str()), 0);
+  const std::string err = (folder.path() / "err.txt").string();
+  const int status = std::system((cli + " --no-images " + quoted((folder.path() / "plates/p1.JPG").string()) + " 2>" + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(readFile(err).find("the analysis cannot be loaded"), std::string::npos);
+}
+
 TEST_F(CommandLine, OddEntriesInAFolderNeitherHangNorBreakTheOutputs) {
   const std::filesystem::path plates = folder.path() / "plates";
   std::filesystem::create_directory(plates / "folder.jpg");

@@ -11,6 +11,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "analysis/io/photograph_limits.hpp"
+
 namespace corvale {
 
 // The folder, one "/" and the name; the separator is added whatever the folder
@@ -37,12 +39,6 @@ bool hasPhotographExtension(std::string_view name);
 // The dialog's listing: the folder's *.jpg, *.jpeg and *.png entries (any letter
 // case), sorted and filtered as listJpgNames does. The command line keeps *.jpg.
 std::vector<std::string> listPhotographNames(const std::filesystem::path& folder, bool regularFilesOnly);
-
-// What a photograph may cost before it is decoded.
-struct PhotographLimits {
-  std::uint64_t maxPixels = 100'000'000;
-  std::uint64_t maxFileBytes = std::uint64_t{1} << 30;
-};
 
 // Decodes a JPEG or PNG photograph unchanged, in its stored orientation: grey as
 // CV_8UC1, colour as BGR (CV_8UC3), with transparency as BGRA (CV_8UC4), 16-bit PNG

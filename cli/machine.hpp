@@ -1,0 +1,15 @@
+#pragma once
+// What this machine lets a batch use.
+
+#include <cstdint>
+
+namespace corvale {
+
+// The CPUs this process may run on (its affinity mask), at least 1.
+unsigned usableCpuCount();
+
+// Half of the memory the process may use: the physical memory, or the cgroup's
+// limit where that is lower.
+std::uint64_t defaultMemoryBudget();
+
+}  // namespace corvale
