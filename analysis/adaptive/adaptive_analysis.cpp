@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/agar_background.hpp"
+#include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
@@ -14,7 +15,9 @@
 namespace corvale {
 namespace {
 
-constexpr double innerFraction = 0.85;       // the agar's edge is looked for from here outwards
+constexpr double innerFraction = 0.85;       // of the dish's axes: the agar's edge is looked for from here outwards
+constexpr double outlineInner = 0.95;        // of the agar's own outline, where that was found,
+constexpr double outlineOuter = 1.04;        // to this: the outline may fall just inside a darker edge of the agar
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
 constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
@@ -69,25 +72,25 @@ double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor,
   return total > 0 ? static_cast<double>(on) / total : 0.0;
 }
 
-// Where the agar ends. Just inside the dish's wall the meniscus, the wall and the lid's
+// Where the agar ends, looked for from `from` to `to` of the ellipse's axes. Just inside the dish's wall the meniscus, the wall and the lid's
 // reflections show as a ring all the way round, while colonies cover only part of any
 // ring: walking outwards, the agar ends at the first ellipse that the mask covers for
 // clearly more than the colonies cover of the dish's middle, and at least half its
 // length, for some width (the dish's own outline when none does). Returns the factor
 // of the dish's axes.
-double agarEdge(const cv::Mat& mask, const DishEllipse& dish, double scale) {
-  const double middle = static_cast<double>(cv::countNonZero(mask & ellipseMask(mask.size(), dish, innerFraction, scale))) /
-                        std::max(1.0, CV_PI * dish.semiMajor * dish.semiMinor * innerFraction * innerFraction * scale * scale);
+double agarEdge(const cv::Mat& mask, const DishEllipse& dish, double from, double to, double scale) {
+  const double middle = static_cast<double>(cv::countNonZero(mask & ellipseMask(mask.size(), dish, from, scale))) /
+                        std::max(1.0, CV_PI * dish.semiMajor * dish.semiMinor * from * from * scale * scale);
   const double ring = std::clamp(0.5 + middle, 0.5, 0.9);
   // The ring must be wider than a lid's thin reflected edge, beyond which agar goes on.
   const double step = 1.0 / std::max(1.0, dish.semiMajor * scale);
   const int wide = std::max(3, static_cast<int>(std::lround(ringWidth * dish.semiMajor * scale)));
   int run = 0;
-  for (double factor = innerFraction; factor <= 1.0; factor += step) {
+  for (double factor = from; factor <= to; factor += step) {
     run = outlineCover(mask, dish, factor, scale) > ring ? run + 1 : 0;
     if (run >= wide) return factor - (run - 1) * step;
   }
-  return 1.0;
+  return to;
 }
 
 // Estimated colonies spread over a confluent region on a grid, as many as its area holds
@@ -229,13 +232,22 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
   }
 }
 
-PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const DishEllipse& dish,
+// The ellipse counted within: the agar's own outline, or the dish's; and from where
+// on, as a share of its axes, the agar's edge is looked for.
+struct CountedArea {
+  DishEllipse ellipse;
+  double edgeFrom = innerFraction;
+  double edgeTo = 1.0;
+};
+
+PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
                             double scale) {
+  const DishEllipse& dish = area.ellipse;
   PolarityCount count;
   cv::Mat mask = contrast > threshold;
   mask &= ~excluded;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
-  count.usableFactor = std::max(0.0, agarEdge(mask, dish, scale) - edgeMargin);
+  count.usableFactor = std::max(0.0, agarEdge(mask, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
@@ -290,6 +302,13 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   return count;
 }
 
+// Whether the ellipse lies within the frame, give or take a hundredth of its size.
+bool insideFrame(const DishEllipse& dish, cv::Size frame) {
+  const double slack = 0.01 * dish.semiMajor;
+  const cv::Rect2d box = cv::RotatedRect(cv::Point2f(dish.centre), cv::Size2f(static_cast<float>(2.0 * dish.semiMajor), static_cast<float>(2.0 * dish.semiMinor)), static_cast<float>(dish.angle)).boundingRect2f();
+  return box.x >= -slack && box.y >= -slack && box.br().x <= frame.width + slack && box.br().y <= frame.height + slack;
+}
+
 // From the reduced photograph's coordinates back to the photograph's.
 Colony toPhotograph(Colony colony, double scale) {
   colony.centre = (colony.centre + cv::Point2d(0.5, 0.5)) / scale - cv::Point2d(0.5, 0.5);
@@ -330,12 +349,12 @@ struct Pass {
   Side light, dark;
 };
 
-Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const DishEllipse& dish, double scale) {
+Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const CountedArea& area, double scale) {
   Side side;
-  side.agar = estimateAgar(lightness, agarArea, 2.0 * dish.semiMajor * scale);
+  side.agar = estimateAgar(lightness, agarArea, 2.0 * area.ellipse.semiMajor * scale);
   side.threshold = std::max(noiseMultiple * side.agar.noise, minimumContrast);
   cv::Mat fromAgar = side.agar.contrast - side.agar.level;
-  side.count = countPolarity(fromAgar, side.threshold, excluded, dish, scale);
+  side.count = countPolarity(fromAgar, side.threshold, excluded, area, scale);
   return side;
 }
 
@@ -346,7 +365,8 @@ struct Photograph {
   double reduction = 1.0;  // the reduced copy's scale
 };
 
-Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double scale) {
+Pass countAtScale(const Photograph& photograph, const CountedArea& area, double scale) {
+  const DishEllipse& dish = area.ellipse;
   Pass pass;
   pass.scale = scale;
   if (scale >= 1.0) pass.photo = photograph.bgr;
@@ -365,7 +385,7 @@ Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double 
   pass.glare = largePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
   cv::Mat nearGlare;
   cv::dilate(pass.glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
-  pass.light = countSide(lightness, agarArea, nearGlare, dish, scale);
+  pass.light = countSide(lightness, agarArea, nearGlare, area, scale);
   // The dark side is looked at only where the light side's agar shows a fair amount
   // darker than its threshold: on most plates it holds a little writing and shadow,
   // and counting it would only cost time.
@@ -373,7 +393,7 @@ Pass countAtScale(const Photograph& photograph, const DishEllipse& dish, double 
   const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
   if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask))) {
     cv::Mat inverted = 255 - lightness;
-    pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), dish, scale);
+    pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), area, scale);
   }
   return pass;
 }
@@ -402,18 +422,27 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   result.dish = findDishCircle(photograph.reduced);
   result.dish.centre *= 1.0 / reduction;
   result.dish.radius /= reduction;
-  {
-    DishCircle reducedCircle = result.dish;
-    reducedCircle.centre *= reduction;
-    reducedCircle.radius *= reduction;
-    result.ellipse = fitDishEllipse(photograph.reduced, reducedCircle);
-    result.ellipse.centre *= 1.0 / reduction;
-    result.ellipse.semiMajor /= reduction;
-    result.ellipse.semiMinor /= reduction;
-  }
-  // The circle reported is the ellipse's: its centre, and its major axis, which is the
-  // dish's true diameter however it was tilted.
-  result.dish.centre = result.ellipse.centre;
+  const auto toFull = [reduction](DishEllipse e) {
+    e.centre *= 1.0 / reduction;
+    e.semiMajor /= reduction;
+    e.semiMinor /= reduction;
+    return e;
+  };
+  DishCircle reducedCircle = result.dish;
+  reducedCircle.centre *= reduction;
+  reducedCircle.radius *= reduction;
+  const DishEllipse reducedEllipse = fitDishEllipse(photograph.reduced, reducedCircle);
+  result.ellipse = toFull(reducedEllipse);
+  // Colonies are counted on the agar, within the dish. Where the dish runs out of the
+  // frame its rim is partly hidden and its fit less sure: there the agar's own outline,
+  // where that stands out, is counted within instead.
+  CountedArea area{result.ellipse, innerFraction, 1.0};
+  if (!insideFrame(reducedEllipse, photograph.reduced.size()))
+    if (const std::optional<DishEllipse> agar = findAgarOutline(photograph.reduced, reducedEllipse))
+      area = CountedArea{toFull(*agar), outlineInner, outlineOuter};
+  // The circle reported is the ellipse's major axis, which is the dish's true diameter
+  // however it was tilted, around the centre of the area counted.
+  result.dish.centre = area.ellipse.centre;
   result.dish.radius = result.ellipse.semiMajor;
   result.dish.found = result.ellipse.found;
   if (!result.dish.found) result.flags.push_back("no dish rim found: the whole frame was taken as the dish");
@@ -426,11 +455,11 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // The colony scale first, on a copy where the dish is some 900 pixels across; then,
   // where the colonies are too small there, the count at a scale that resolves them.
   const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
-  Pass pass = countAtScale(photograph, result.ellipse, coarse);
+  Pass pass = countAtScale(photograph, area, coarse);
   const auto evidence = [](const Pass& p) { return std::max(p.light.count.roundColonies, p.dark.count.roundColonies); };
   const double found = darker(pass) ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
   const double scale = countingScale(coarse, found, wantedRadius);
-  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(photograph, result.ellipse, scale);
+  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(photograph, area, scale);
   result.countingScale = pass.scale;
 
   // Which way the colonies differ from the agar (see `darker`); both where each side
@@ -447,8 +476,9 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   result.noise = side.agar.noise;
   result.threshold = side.agar.level + side.threshold;
   result.typicalArea = CV_PI * chosen.typicalRadius * chosen.typicalRadius / (pass.scale * pass.scale);
-  result.usableRadius = chosen.usableFactor * result.ellipse.semiMajor;
-  result.usableArea = CV_PI * result.ellipse.semiMajor * result.ellipse.semiMinor * chosen.usableFactor * chosen.usableFactor;
+  const DishEllipse& counted = area.ellipse;
+  result.usableRadius = chosen.usableFactor * counted.semiMajor;
+  result.usableArea = CV_PI * counted.semiMajor * counted.semiMinor * chosen.usableFactor * chosen.usableFactor;
   std::int64_t colonyPixels = chosen.colonyPixels, otherPixels = chosen.otherPixels;
   for (const Colony& colony : chosen.colonies) result.colonies.push_back(toPhotograph(colony, pass.scale));
   cv::Mat mask = chosen.mask;
@@ -464,7 +494,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   result.colonyPixels = static_cast<std::int64_t>(static_cast<double>(colonyPixels) / (pass.scale * pass.scale));
 
   const double usableWorking = result.usableArea * pass.scale * pass.scale;
-  const cv::Mat usableMask = ellipseMask(pass.glare.size(), result.ellipse, chosen.usableFactor, pass.scale);
+  const cv::Mat usableMask = ellipseMask(pass.glare.size(), counted, chosen.usableFactor, pass.scale);
   if (cv::countNonZero(pass.glare & usableMask) > glareShare * usableWorking)
     result.flags.push_back("glare: reflections hide part of the dish; colonies under them are not counted");
   if (!both && minor >= 5 && 4 * minor >= major)
@@ -492,15 +522,14 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
 
   if (stages != nullptr) {
     stages->dish = pass.photo.clone();
-    const auto outline = [&](double factor) {
-      const DishEllipse& e = result.ellipse;
+    const auto outline = [&](const DishEllipse& e, double factor) {
       return cv::RotatedRect(cv::Point2f(e.centre * pass.scale),
                              cv::Size2f(static_cast<float>(2.0 * e.semiMajor * factor * pass.scale),
                                         static_cast<float>(2.0 * e.semiMinor * factor * pass.scale)),
                              static_cast<float>(e.angle));
     };
-    cv::ellipse(stages->dish, outline(1.0), cv::Scalar(0, 255, 255), 2);
-    cv::ellipse(stages->dish, outline(chosen.usableFactor), cv::Scalar(0, 255, 0), 2);
+    cv::ellipse(stages->dish, outline(result.ellipse, 1.0), cv::Scalar(0, 255, 255), 2);
+    cv::ellipse(stages->dish, outline(counted, chosen.usableFactor), cv::Scalar(0, 255, 0), 2);
     stages->background = dark ? 255 - side.agar.background : side.agar.background;
     const cv::Mat shown = side.agar.contrast - side.agar.level;
     shown.convertTo(stages->contrast, CV_8U, 4.0, 0.0);

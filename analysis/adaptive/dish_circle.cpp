@@ -28,10 +28,14 @@ DishCircle findDishCircle(const cv::Mat& bgr) {
 
   const int shortSide = std::min(grey.cols, grey.rows);
   const int longSide = std::max(grey.cols, grey.rows);
-  // Candidates from 30 % of the short side (a small dish on a bench) to 60 % of the
-  // long side (a dish overflowing the frame); the one with the most votes wins.
+  // Candidates from 30 % of the short side to 60 % of the long side (a dish overflowing
+  // the frame); the one with the most votes wins. Only where none is found are smaller
+  // dishes, down to 20 % of the short side, looked for: a cluster of colonies on a
+  // dish that fills the frame can pass for a small dish.
   std::vector<cv::Vec4f> circles;  // x, y, radius, votes
   cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
+  if (circles.empty())
+    cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
 
   DishCircle dish;
   dish.centre = cv::Point2d(bgr.cols / 2.0, bgr.rows / 2.0);

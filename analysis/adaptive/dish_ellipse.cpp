@@ -26,17 +26,6 @@ float sample(const cv::Mat& image, double x, double y) {
   return (row0[x0] * (1 - fx) + row0[x0 + 1] * fx) * (1 - fy) + (row1[x0] * (1 - fx) + row1[x0 + 1] * fx) * fy;
 }
 
-// How far `at` lies from the ellipse's outline, relative to its size (0 on it).
-double ellipseResidual(const cv::RotatedRect& ellipse, cv::Point2f at) {
-  const double angle = ellipse.angle * CV_PI / 180.0;
-  const double dx = at.x - ellipse.center.x, dy = at.y - ellipse.center.y;
-  const double u = dx * std::cos(angle) + dy * std::sin(angle);
-  const double v = -dx * std::sin(angle) + dy * std::cos(angle);
-  const double a = ellipse.size.width / 2.0, b = ellipse.size.height / 2.0;
-  return std::abs(std::sqrt(u * u / (a * a) + v * v / (b * b)) - 1.0);
-}
-
-
 // The outermost strong edge along each ray from `centre`, between `from(angle)` and
 // `to(angle)` pixels out.
 template <typename Near, typename Far>
@@ -148,6 +137,15 @@ std::optional<cv::RotatedRect> traceOutline(const cv::Mat& grey, cv::Point2d cen
 }
 
 }  // namespace
+
+double ellipseResidual(const cv::RotatedRect& ellipse, cv::Point2f at) {
+  const double angle = ellipse.angle * CV_PI / 180.0;
+  const double dx = at.x - ellipse.center.x, dy = at.y - ellipse.center.y;
+  const double u = dx * std::cos(angle) + dy * std::sin(angle);
+  const double v = -dx * std::sin(angle) + dy * std::cos(angle);
+  const double a = ellipse.size.width / 2.0, b = ellipse.size.height / 2.0;
+  return std::abs(std::sqrt(u * u / (a * a) + v * v / (b * b)) - 1.0);
+}
 
 DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
   DishEllipse dish{circle.centre, circle.radius, circle.radius, 0.0, circle.found};

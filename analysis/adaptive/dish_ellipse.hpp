@@ -22,6 +22,9 @@ struct DishEllipse {
 // the outline traced from the frame's centre, if any.
 DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle);
 
+// How far `at` lies from the ellipse's outline, relative to its size (0 on it).
+double ellipseResidual(const cv::RotatedRect& ellipse, cv::Point2f at);
+
 // A mask of `size` set inside the ellipse with both axes multiplied by `factor`,
 // in a picture `scale` times the photograph's size.
 cv::Mat ellipseMask(cv::Size size, const DishEllipse& dish, double factor, double scale);
