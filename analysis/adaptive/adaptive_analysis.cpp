@@ -40,6 +40,7 @@ constexpr double glarePatch = 0.0005;        // of the dish: saturated patches t
 constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
 constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
+constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
 // One polarity's count, in the coordinates of the reduced photograph.
@@ -134,6 +135,19 @@ int otsuLevel(const std::array<std::int64_t, 256>& histogram) {
   return level;
 }
 
+// The share of its convex hull that a region fills.
+double solidity(const MaskSplit& split, int regionIndex) {
+  const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(split.regionOf(region.box) == regionIndex + 1, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+  std::vector<cv::Point> points, hull;
+  for (const auto& contour : contours) points.insert(points.end(), contour.begin(), contour.end());
+  if (points.size() < 3) return 1.0;
+  cv::convexHull(points, hull);
+  const double hullArea = cv::contourArea(hull);
+  return hullArea > 0.0 ? std::min(1.0, static_cast<double>(region.area) / hullArea) : 1.0;
+}
+
 struct Plate {
   double typicalRadius = 0.0;
   double dust = 0.0;
@@ -224,7 +238,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       colony.region = label;
       count.colonies.push_back(colony);
     }
-    if (kind == RegionKind::confluent) {
+    if (kind == RegionKind::confluent && solidity(split, static_cast<int>(r)) >= confluentSolidity) {
       count.confluent = true;
       const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
       placeEstimates(split, static_cast<int>(r), offset, byArea - static_cast<int>(hills.size()), typicalArea, label, count.colonies);
