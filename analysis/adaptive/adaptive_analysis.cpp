@@ -17,6 +17,7 @@ namespace {
 
 constexpr double innerFraction = 0.85;       // of the dish's axes: the agar's edge is looked for from here outwards
 constexpr double outlineInner = 0.95;        // of the agar's own outline, where that was found,
+constexpr double agarCoversDish = 0.8;       // of the dish's area: an agar outline covering less shows the dish found too large
 constexpr double outlineOuter = 1.04;        // to this: the outline may fall just inside a darker edge of the agar
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
@@ -448,12 +449,15 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   const DishEllipse reducedEllipse = fitDishEllipse(photograph.reduced, reducedCircle);
   result.ellipse = toFull(reducedEllipse);
   // Colonies are counted on the agar, within the dish. Where the dish runs out of the
-  // frame its rim is partly hidden and its fit less sure: there the agar's own outline,
-  // where that stands out, is counted within instead.
+  // frame its rim is partly hidden and its fit less sure, and where the agar's own
+  // outline covers clearly less than the dish found, that took in some of the bench:
+  // there the agar's outline, where it stands out, is counted within instead.
   CountedArea area{result.ellipse, innerFraction, 1.0};
-  if (!insideFrame(reducedEllipse, photograph.reduced.size()))
-    if (const std::optional<DishEllipse> agar = findAgarOutline(photograph.reduced, reducedEllipse))
+  if (const std::optional<DishEllipse> agar = findAgarOutline(photograph.reduced, reducedEllipse)) {
+    const double cover = agar->semiMajor * agar->semiMinor / (reducedEllipse.semiMajor * reducedEllipse.semiMinor);
+    if (!insideFrame(reducedEllipse, photograph.reduced.size()) || cover < agarCoversDish)
       area = CountedArea{toFull(*agar), outlineInner, outlineOuter};
+  }
   // The circle reported is the ellipse's major axis, which is the dish's true diameter
   // however it was tilted, around the centre of the area counted.
   result.dish.centre = area.ellipse.centre;

@@ -12,7 +12,8 @@ struct DishCircle {
 };
 
 // Looks for the dish's rim on a reduced copy of the photograph (BGR): the strongest
-// circle with a radius from 30 % of the frame's short side to 60 % of its long side. When
+// circle with a radius from 30 % of the frame's short side to 60 % of its long side,
+// else from 20 % to 30 % of the short side (a small dish on a bench). When
 // none stands out, the circle inscribed in the frame is taken, since a dish that is
 // not visible as a circle usually fills the picture.
 DishCircle findDishCircle(const cv::Mat& bgr);
