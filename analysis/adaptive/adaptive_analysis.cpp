@@ -16,9 +16,9 @@ namespace corvale {
 namespace {
 
 constexpr double innerFraction = 0.85;       // of the dish's axes: the agar's edge is looked for from here outwards
-constexpr double outlineInner = 0.95;        // of the agar's own outline, where that was found,
+constexpr double outlineInner = 0.90;        // of the agar's own outline, where that was found,
 constexpr double agarCoversDish = 0.8;       // of the dish's area: an agar outline covering less shows the dish found too large
-constexpr double outlineOuter = 1.04;        // to this: the outline may fall just inside a darker edge of the agar
+constexpr double outlineOuter = 1.03;        // to this: the outline may fall just inside a darker edge of the agar
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
 constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
