@@ -14,7 +14,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
+#include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 #include "analysis/dish_analysis.hpp"
@@ -300,6 +302,56 @@ TEST(AdaptiveMethod, FitsATiltedDishAsAnEllipse) {
   EXPECT_NEAR(dish.semiMajor, 400.0, 12.0);
   EXPECT_NEAR(dish.semiMinor, 300.0, 12.0);
   EXPECT_NEAR(cv::norm(dish.centre - cv::Point2d(600, 450)), 0.0, 8.0);
+}
+
+// The agar's own outline, from a guess of the dish that is off: a dish running out of
+// the frame with its rim found off centre, and a tilted dish taken for a circle that
+// reaches onto the bench.
+TEST(AdaptiveMethod, FindsTheAgarOutlineFromAGuessThatIsOff) {
+  struct Case {
+    cv::Size frame;
+    cv::RotatedRect agar;
+    DishEllipse guess;
+  };
+  const Case cases[] = {
+      {{1000, 1000}, cv::RotatedRect({500, 500}, {960, 960}, 0), {{440, 560}, 560, 560, 0, true}},
+      {{1400, 1000}, cv::RotatedRect({720, 520}, {760, 560}, 30), {{640, 450}, 460, 460, 0, true}},
+  };
+  for (const Case& c : cases) {
+    cv::Mat photo(c.frame, CV_8UC3, cv::Scalar(60, 60, 60));
+    cv::ellipse(photo, cv::RotatedRect(c.agar.center, c.agar.size + cv::Size2f(50, 50), c.agar.angle), cv::Scalar(190, 190, 190), 12);
+    cv::ellipse(photo, c.agar, cv::Scalar(40, 60, 150), cv::FILLED);
+    for (int i = 0; i < 40; ++i)  // colonies
+      cv::circle(photo, c.agar.center + cv::Point2f(static_cast<float>(i % 8 - 4) * 40, static_cast<float>(i / 8 - 2) * 40), 8,
+                 cv::Scalar(220, 230, 235), cv::FILLED);
+    const std::optional<DishEllipse> agar = findAgarOutline(photo, c.guess);
+    ASSERT_TRUE(agar.has_value());
+    EXPECT_NEAR(cv::norm(agar->centre - cv::Point2d(c.agar.center)), 0.0, 10.0);
+    EXPECT_NEAR(agar->semiMajor, c.agar.size.width / 2.0, 15.0);
+    EXPECT_NEAR(agar->semiMinor, std::min(c.agar.size.width, c.agar.size.height) / 2.0, 15.0);
+  }
+}
+
+// Colonies under a saturated reflection are found by their shaded side; the
+// reflection alone gives none.
+TEST(AdaptiveMethod, FindsColoniesUnderGlare) {
+  for (const int colonies : {0, 4}) {
+    cv::Mat lightness(200, 200, CV_8UC1, cv::Scalar(120));
+    lightness(cv::Rect(50, 50, 100, 100)).setTo(cv::Scalar(255));
+    std::vector<cv::Point> centres;
+    for (int i = 0; i < colonies; ++i) {
+      centres.emplace_back(75 + 50 * (i % 2), 75 + 50 * (i / 2));
+      cv::circle(lightness, centres.back(), 7, cv::Scalar(180), cv::FILLED);
+      cv::circle(lightness, centres.back() - cv::Point(2, 2), 3, cv::Scalar(255), cv::FILLED);  // its shine
+    }
+    const cv::Mat glare = lightness >= 250;
+    const cv::Mat everywhere(lightness.size(), CV_8UC1, cv::Scalar(255));
+    const std::vector<Colony> found =
+        coloniesInGlare(lightness, glare, everywhere, cv::Mat::zeros(lightness.size(), CV_8UC1), 7.0, 24.0, 1);
+    ASSERT_EQ(found.size(), centres.size());
+    for (const cv::Point& centre : centres)
+      EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const Colony& c) { return cv::norm(c.centre - cv::Point2d(centre)) < 4.0; }));
+  }
 }
 
 // Every mixed recipe, scored mark by mark. The targets hold over the whole set; a

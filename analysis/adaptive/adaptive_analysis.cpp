@@ -9,6 +9,7 @@
 #include "analysis/adaptive/agar_background.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 
@@ -360,6 +361,7 @@ struct Side {
 struct Pass {
   double scale = 1.0;
   cv::Mat photo;  // the photograph at `scale`
+  cv::Mat lightness;
   cv::Mat glare;
   Side light, dark;
 };
@@ -397,6 +399,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   const cv::Mat agarArea = ellipseMask(lightness.size(), dish, agarFraction, scale);
   // Glare: patches so bright that the camera saturated, too large to be the shine on a
   // colony's dome. Nothing can be seen under them.
+  pass.lightness = lightness;
   pass.glare = largePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
   cv::Mat nearGlare;
   cv::dilate(pass.glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
@@ -509,12 +512,24 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     colonyPixels += other.colonyPixels;
     mask = mask | other.mask;
   }
-  result.colonyPixels = static_cast<std::int64_t>(static_cast<double>(colonyPixels) / (pass.scale * pass.scale));
 
   const double usableWorking = result.usableArea * pass.scale * pass.scale;
   const cv::Mat usableMask = ellipseMask(pass.glare.size(), counted, chosen.usableFactor, pass.scale);
+  if (!dark && cv::countNonZero(pass.glare) > 0) {
+    // Colonies darker than a reflection stand out from it by twice what they stand out
+    // from the agar; those already counted at its edge are left alone.
+    cv::Mat found = cv::Mat::zeros(pass.glare.size(), CV_8UC1);
+    for (const Colony& colony : chosen.colonies)
+      cv::circle(found, cv::Point(colony.centre), static_cast<int>(std::ceil(colony.radius)), cv::Scalar(255), cv::FILLED);
+    for (const Colony& colony : coloniesInGlare(pass.lightness, pass.glare, usableMask, found, chosen.typicalRadius,
+                                                2.0 * side.threshold, chosen.regions + 1)) {
+      result.colonies.push_back(toPhotograph(colony, pass.scale));
+      colonyPixels += static_cast<std::int64_t>(colony.area);
+    }
+  }
+  result.colonyPixels = static_cast<std::int64_t>(static_cast<double>(colonyPixels) / (pass.scale * pass.scale));
   if (cv::countNonZero(pass.glare & usableMask) > glareShare * usableWorking)
-    result.flags.push_back("glare: reflections hide part of the dish; colonies under them are not counted");
+    result.flags.push_back("glare: reflections hide part of the dish; colonies under them may be missed");
   if (!both && minor >= 5 && 4 * minor >= major)
     result.flags.push_back(std::string("polarity unsure: some colonies look ") + (dark ? "lighter" : "darker") +
                            " than the agar and were not counted");

@@ -1,0 +1,67 @@
+#include "analysis/adaptive/glare_colonies.hpp"
+
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/adaptive/non_colonies.hpp"
+#include "analysis/adaptive/region_splitting.hpp"
+
+namespace corvale {
+namespace {
+
+constexpr double closingRadius = 1.5;  // of the typical radius: the patch is closed over this
+constexpr double shadeRadius = 0.6;    // of the typical radius: a colony's shaded crescent is closed over this
+constexpr double leastDepth = 0.5;     // of the typical radius: thinner bays are the patch's ragged edge
+constexpr double saddleShare = 0.10;   // a hill this far above its saddle is a colony of its own
+
+}  // namespace
+
+std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& glare, const cv::Mat& usable,
+                                    const cv::Mat& counted, double typicalRadius, double contrast, std::uint32_t firstRegion) {
+  std::vector<Colony> colonies;
+  if (glare.empty() || typicalRadius <= 0.0 || cv::countNonZero(glare) == 0) return colonies;
+  const int reach = std::max(1, static_cast<int>(std::ceil(closingRadius * typicalRadius)));
+  const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
+  // Near the glare, the light closed over a colony's width is the reflection's; what
+  // stands clearly darker than that is a colony's dome.
+  cv::Mat near;
+  cv::dilate(glare, near, disc);
+  cv::dilate(near, near, disc);
+  const cv::Rect box = cv::boundingRect(near);
+  cv::Mat reflection;
+  cv::morphologyEx(lightness(box), reflection, cv::MORPH_CLOSE, disc);
+  cv::Mat islands = cv::Mat::zeros(glare.size(), CV_8UC1);
+  cv::Mat darker = (reflection - lightness(box)) > contrast;
+  cv::Mat notCounted;
+  cv::dilate(counted(box), notCounted, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  islands(box).setTo(cv::Scalar(255), darker & near(box) & usable(box) & ~notCounted);
+  // A dome shows its shaded side darker than the reflection, its shine not: the
+  // crescent that stands out is closed into the colony's disc.
+  const int shade = std::max(1, static_cast<int>(std::lround(shadeRadius * typicalRadius)));
+  cv::morphologyEx(islands, islands, cv::MORPH_CLOSE,
+                   cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shade + 1, 2 * shade + 1)));
+  cv::morphologyEx(islands, islands, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  const double depth = std::max(1.0, leastDepth * typicalRadius);
+  const MaskSplit split = splitMask(islands, depth, saddleShare);
+  for (const MaskRegion& region : split.regions) {
+    if (judgeRegion(region, split.peaks, typicalRadius, depth) != RegionKind::colonies) continue;
+    std::vector<const MaskPeak*> hills;
+    for (const int index : region.peaks)
+      if (split.peaks[static_cast<std::size_t>(index)].depth >= depth) hills.push_back(&split.peaks[static_cast<std::size_t>(index)]);
+    const std::uint32_t label = firstRegion++;
+    for (const MaskPeak* hill : hills) {
+      Colony colony;
+      colony.centre = hills.size() == 1 ? region.centroid : cv::Point2d(hill->at);
+      colony.area = hills.size() == 1 ? static_cast<double>(region.area) : static_cast<double>(hill->area);
+      colony.radius = std::sqrt(colony.area / CV_PI);
+      colony.box = region.box;
+      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
+      colony.region = label;
+      colonies.push_back(colony);
+    }
+  }
+  return colonies;
+}
+
+}  // namespace corvale
