@@ -29,7 +29,9 @@ constexpr double reducedSide = 1600.0;       // the long side of the copy the di
 constexpr double wantedRadius = 4.5;         // colonies are counted where the typical one is this many pixels in radius
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
-constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: anything smaller is dust or noise
+constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: no smaller hill splits a region or sets the scale
+constexpr double pinpointColony = 0.0012;    // lone round colonies smaller than this are dust or noise
+constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
@@ -162,6 +164,7 @@ struct Plate {
   double typicalRadius = 0.0;
   double dust = 0.0;
   double smallest = 0.0;
+  double pinpoint = 0.0;  // lone round colonies down to this radius are counted
 };
 
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
@@ -198,6 +201,20 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
   const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
+    // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
+    // scale, but no dust on a plate of colonies this size.
+    if (region.deepest < plate.dust && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
+        region.elongation <= pinpointElongation && discCoverage(region, split.peaks) <= cleanDisc) {
+      count.colonyPixels += region.area;
+      Colony colony;
+      colony.centre = region.centroid + cv::Point2d(offset);
+      colony.area = static_cast<double>(region.area);
+      colony.radius = std::sqrt(colony.area / CV_PI);
+      colony.box = region.box + offset;
+      colony.region = ++count.regions;
+      count.colonies.push_back(colony);
+      continue;
+    }
     const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
     if (kind == RegionKind::other) {
       if (region.deepest < plate.dust) continue;
@@ -284,9 +301,11 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
   cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
   mask.setTo(cv::Scalar(0), band & ~opened);
-  const MaskSplit split = splitMask(mask, plate.smallest, saddleShare);
+  const double pinpoint = std::max(1.0, pinpointColony * dishDiameter);
+  const MaskSplit split = splitMask(mask, plate.smallest, saddleShare, pinpoint);
   plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
   plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
+  plate.pinpoint = std::max(pinpoint, dustShare * plate.typicalRadius);
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
   // Only regions that are more than one clean disc are looked at, in a box around them.

@@ -51,12 +51,11 @@ void sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
 
 // Floods `height` (CV_32F, one pixel larger than `mask` all round) over the mask's
 // pixels from the top down; see splitMask.
-MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double lowestTop, double saddleShare,
-                double smallestDrop) {
+MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double smallestDepth, double lowestTop,
+                double saddleShare, double smallestDrop) {
   MaskSplit split;
   split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
   const int width = padded.cols;
-  const double smallestDepth = lowestTop;
 
   std::vector<std::int32_t> order;
   for (int y = 1; y < padded.rows - 1; ++y) {
@@ -108,7 +107,7 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     regionOfRoot[hill] = static_cast<std::int32_t>(split.regions.size());
     split.regions.emplace_back();
     split.regions.back().deepest = hills.top[hill];
-    if (hills.top[hill] >= smallestDepth) emit(static_cast<std::int32_t>(hill));
+    if (hills.top[hill] >= lowestTop) emit(static_cast<std::int32_t>(hill));
   }
   std::vector<double> sumX(split.regions.size()), sumY(split.regions.size());
   std::vector<double> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
@@ -147,14 +146,14 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
 
 }  // namespace
 
-MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare) {
+MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare, std::optional<double> lowestTop) {
   if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
   if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
   // A zero border, so that the frame's edge bounds the distances too.
   cv::Mat padded, distance;
   cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
-  return flood(mask, padded, distance, smallestDepth, saddleShare, 1.0);
+  return flood(mask, padded, distance, smallestDepth, lowestTop.value_or(smallestDepth), saddleShare, 1.0);
 }
 
 MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop) {
@@ -164,7 +163,7 @@ MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddl
   cv::Mat padded, paddedHeight;
   cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::copyMakeBorder(height, paddedHeight, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  return flood(mask, padded, paddedHeight, -1e30, saddleShare, smallestDrop);
+  return flood(mask, padded, paddedHeight, -1e30, -1e30, saddleShare, smallestDrop);
 }
 
 }  // namespace corvale

@@ -5,6 +5,7 @@
 // saddle between their hills, where a bump on one ragged colony does not.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -37,8 +38,10 @@ struct MaskSplit {
 // they meet. A lower hill that meets a higher one stays a colony of its own when it
 // is at least `smallestDepth` high and its top stands above the saddle by at least
 // `saddleShare` of its height (and by a pixel at least); otherwise it is part of the
-// higher one. Every region keeps its highest hill.
-MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare);
+// higher one. Every region keeps its highest hill when that is at least `lowestTop`
+// high (`smallestDepth` when not given); a region whose top is lower has no hill.
+MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare,
+                    std::optional<double> lowestTop = std::nullopt);
 
 // The same flooding over `height` (CV_32FC1, the mask's size) instead of the distance
 // map: a lower hill stays apart when its top stands above the saddle by at least
