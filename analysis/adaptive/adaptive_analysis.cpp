@@ -30,8 +30,9 @@ constexpr double wantedRadius = 4.5;         // colonies are counted where the t
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: no smaller hill splits a region or sets the scale
-constexpr double pinpointColony = 0.0012;    // lone round colonies smaller than this are dust or noise
+constexpr double pinpointColony = 0.0015;    // lone round colonies smaller than this are dust or noise
 constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
+constexpr long pinpointCompany = 3;          // and counted on a plate with at least this many colonies of the usual size
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
@@ -64,6 +65,7 @@ struct PolarityCount {
   std::int64_t colonyPixels = 0;
   std::int64_t otherPixels = 0;
   int roundColonies = 0;      // regions that are one round colony: the plainest evidence of colonies
+  int pinpoints = 0;          // colonies below the usual size: weak evidence
   std::uint32_t regions = 0;  // regions counted
   bool confluent = false;
 };
@@ -213,6 +215,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       colony.box = region.box + offset;
       colony.region = ++count.regions;
       count.colonies.push_back(colony);
+      ++count.pinpoints;
       continue;
     }
     const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
@@ -305,7 +308,10 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const MaskSplit split = splitMask(mask, plate.smallest, saddleShare, pinpoint);
   plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
   plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
-  plate.pinpoint = std::max(pinpoint, dustShare * plate.typicalRadius);
+  // Pinpoints are colonies only beside colonies of the usual size: alone they are dust.
+  const auto usual = std::count_if(split.regions.begin(), split.regions.end(),
+                                   [&](const MaskRegion& region) { return region.deepest >= plate.smallest; });
+  plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
   // Only regions that are more than one clean disc are looked at, in a box around them.
@@ -510,14 +516,15 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
 }
 
 // Whether the colonies are darker than the agar: the dark side must show clearly more
-// round colonies and more colonies in all (half as many again) than the light side.
+// round colonies and more colonies of the usual size in all (half as many again) than
+// the light side.
 // Lighter colonies are the rule; where they grow into each other few are round, and
 // the patches of agar left between them look like dark round colonies, but not
 // clearly more of them.
 bool darker(const Pass& pass) {
   const PolarityCount &light = pass.light.count, &dark = pass.dark.count;
-  return dark.roundColonies > 1.5 * light.roundColonies + 2 &&
-         static_cast<double>(dark.colonies.size()) > 1.5 * static_cast<double>(light.colonies.size());
+  const auto usual = [](const PolarityCount& count) { return static_cast<double>(count.colonies.size()) - count.pinpoints; };
+  return dark.roundColonies > 1.5 * light.roundColonies + 2 && usual(dark) > 1.5 * usual(light);
 }
 
 }  // namespace
