@@ -36,6 +36,8 @@ constexpr long pinpointCompany = 3;          // and counted on a plate with at l
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
+constexpr double texturedHills = 4.0;        // brightness hills over shape hills: this many more, in a compact region, is texture
+constexpr double texturedSolidity = 0.93;     // a region filling its hull this well has no necks between colonies
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
@@ -248,7 +250,10 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
         for (const MaskPeak& kept : shining) apart = apart && cv::norm(kept.at - at) >= 2.0 * plate.dust;
         if (apart) shining.push_back({at, static_cast<float>(plate.typicalRadius), static_cast<std::int32_t>(r), 0});
       }
-      if (shining.size() > hills.size()) {
+      // A compact region whose brightness shows many times the hills its shape does is
+      // one spreading colony with a textured surface, not colonies packed without necks.
+      const bool textured = shining.size() >= texturedHills * hills.size() && solidity(split, static_cast<int>(r)) >= texturedSolidity;
+      if (shining.size() > hills.size() && !textured) {
         hills.clear();
         depths = 0.0;
         for (const MaskPeak& peak : shining) hills.push_back(&peak), depths += peak.depth * peak.depth;
