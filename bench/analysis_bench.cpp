@@ -2,8 +2,12 @@
 //   build/bin/analysis_bench
 // io/12MP decodes one 12-megapixel JPEG and encodes and writes three; analysis/12MP is the
 // whole analysis of that photograph with its three images written, adaptive/12MP the same
-// with the adaptive method. batch/jobs:N analyses a
+// with the adaptive method. plates/fixed and plates/adaptive analyse the seven shared
+// plate photographs (one iteration: all seven), images written. batch/jobs:N analyses a
 // folder of 20 photographs with N workers.
+
+#include <algorithm>
+#include <filesystem>
 
 #include <benchmark/benchmark.h>
 
@@ -71,6 +75,26 @@ void adaptive(benchmark::State& state) {
   }
 }
 
+// The seven photographed plates beside the repository, with either method.
+void plates(benchmark::State& state, CountingMethod method) {
+  cv::setNumThreads(1);
+  const std::filesystem::path folder = std::filesystem::path(CORVALE_SOURCE_DIR) / "../shared/data/dishes/makrai_adbc";
+  std::vector<std::string> photographs;
+  if (std::filesystem::is_directory(folder))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().extension() == ".jpg") photographs.push_back(entry.path().string());
+  if (photographs.size() != 7) return state.SkipWithError(("the seven plates are not in " + folder.string()).c_str());
+  std::sort(photographs.begin(), photographs.end());
+  const ImageOutputs outputs{true, bench::benchFolder("corvale-bench-out"), ""};
+  AnalysisBuffers buffers;
+  for (auto _ : state)
+    for (const std::string& photograph : photographs) {
+      DishAnalysis result = analysePhotographFile(photograph, method, AnalysisSettings{}, {}, &buffers);
+      writeAnalysisImages(result, outputs);
+      if (!result.ok()) return state.SkipWithError(result.error->c_str());
+    }
+}
+
 void batch(benchmark::State& state) {
   cv::setNumThreads(1);
   const auto folder = bench::benchFolder("corvale-bench-batch");
@@ -93,6 +117,8 @@ void batch(benchmark::State& state) {
 BENCHMARK(io)->Name("io/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK(analysis)->Name("analysis/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK(adaptive)->Name("adaptive/12MP")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK_CAPTURE(plates, fixed, CountingMethod::fixed)->Name("plates/fixed")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+BENCHMARK_CAPTURE(plates, adaptive, CountingMethod::adaptive)->Name("plates/adaptive")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
 BENCHMARK(batch)->Name("batch")->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
 
 }  // namespace
