@@ -294,7 +294,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const DishEllipse& dish = area.ellipse;
   PolarityCount count;
   cv::Mat mask = contrast > threshold;
-  mask &= ~excluded;
+  if (!excluded.empty()) mask &= ~excluded;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   count.usableFactor = std::max(0.0, agarEdge(mask, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
@@ -440,17 +440,20 @@ Colony toPhotograph(Colony colony, double scale) {
   return colony;
 }
 
-// The connected patches of `mask` of at least `smallest` pixels.
+// The connected patches of `mask` of at least `smallest` pixels. They are labelled
+// within the box around the mask's pixels only: most photographs have few or none.
 cv::Mat largePatches(const cv::Mat& mask, double smallest) {
+  cv::Mat patches = cv::Mat::zeros(mask.size(), CV_8UC1);
+  const cv::Rect box = cv::boundingRect(mask);
+  if (box.area() == 0) return patches;
   cv::Mat labels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(mask, labels, stats, centres, 8, CV_32S);
+  const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S);
   std::vector<std::uint8_t> large(static_cast<std::size_t>(found), 0);
   for (int i = 1; i < found; ++i) large[static_cast<std::size_t>(i)] = stats.at<int>(i, cv::CC_STAT_AREA) >= smallest ? 255 : 0;
-  cv::Mat patches(mask.size(), CV_8UC1);
-  for (int y = 0; y < mask.rows; ++y) {
+  for (int y = 0; y < box.height; ++y) {
     const auto* label = labels.ptr<std::int32_t>(y);
-    auto* out = patches.ptr<std::uint8_t>(y);
-    for (int x = 0; x < mask.cols; ++x) out[x] = large[static_cast<std::size_t>(label[x])];
+    auto* out = patches.ptr<std::uint8_t>(y + box.y) + box.x;
+    for (int x = 0; x < box.width; ++x) out[x] = large[static_cast<std::size_t>(label[x])];
   }
   return patches;
 }
@@ -505,8 +508,14 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   // colony's dome. Nothing can be seen under them.
   pass.lightness = lightness;
   pass.glare = largePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
+  // Nothing is excluded (an empty matrix) where there is no glare; otherwise its
+  // surroundings, found in the box around it.
   cv::Mat nearGlare;
-  cv::dilate(pass.glare, nearGlare, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  if (const cv::Rect box = cv::boundingRect(pass.glare); box.area() > 0) {
+    const cv::Rect around = (box + cv::Size(4, 4) - cv::Point(2, 2)) & cv::Rect(0, 0, pass.glare.cols, pass.glare.rows);
+    nearGlare = cv::Mat::zeros(pass.glare.size(), CV_8UC1);
+    cv::dilate(pass.glare(around), nearGlare(around), cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  }
   pass.light = countSide(lightness, agarArea, nearGlare, area, scale);
   // The dark side is looked at only where the light side's agar shows a fair amount
   // darker than its threshold: on most plates it holds a little writing and shadow,
@@ -515,7 +524,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
   if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask))) {
     cv::Mat inverted = 255 - lightness;
-    pass.dark = countSide(inverted, agarArea, cv::Mat::zeros(lightness.size(), CV_8UC1), area, scale);
+    pass.dark = countSide(inverted, agarArea, cv::Mat(), area, scale);
   }
   return pass;
 }

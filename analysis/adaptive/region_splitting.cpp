@@ -57,7 +57,10 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
   const int width = padded.cols;
 
+  // Every vector that grows by a pixel is sized up front: reallocating them cost as
+  // much as the flooding itself.
   std::vector<std::int32_t> order;
+  order.reserve(static_cast<std::size_t>(cv::countNonZero(padded)));
   for (int y = 1; y < padded.rows - 1; ++y) {
     const auto* row = padded.ptr<std::uint8_t>(y);
     for (int x = 1; x < width - 1; ++x)
@@ -70,6 +73,9 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   std::vector<std::int32_t> hillOf(static_cast<std::size_t>(padded.total()), -1);
   Hills hills;
   hills.parent.reserve(order.size());
+  hills.top.reserve(order.size());
+  hills.topPixel.reserve(order.size());
+  hills.area.reserve(order.size());
   std::vector<MaskPeak> peaks;
   const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
   const auto emit = [&](std::int32_t hill) {
