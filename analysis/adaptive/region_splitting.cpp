@@ -31,9 +31,10 @@ struct Hills {
 namespace {
 
 // Orders `pixels` from the highest `height` down, in steps of a sixteenth (a
-// counting sort: linear in the pixels, where comparison sorting dominated the run).
-void sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
-  if (pixels.empty()) return;
+// counting sort: linear in the pixels, where comparison sorting dominated the run),
+// and gives their heights in that order.
+std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
+  if (pixels.empty()) return {};
   float low = height[pixels.front()], high = low;
   for (const std::int32_t pixel : pixels) low = std::min(low, height[pixel]), high = std::max(high, height[pixel]);
   constexpr float steps = 16.0f;
@@ -45,8 +46,14 @@ void sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
   for (const std::int32_t pixel : pixels) ++start[bin(pixel) + 1];
   for (std::size_t i = 1; i <= bins; ++i) start[i] += start[i - 1];
   std::vector<std::int32_t> sorted(pixels.size());
-  for (const std::int32_t pixel : pixels) sorted[static_cast<std::size_t>(start[bin(pixel)]++)] = pixel;
+  std::vector<float> heights(pixels.size());
+  for (const std::int32_t pixel : pixels) {
+    const auto at = static_cast<std::size_t>(start[bin(pixel)]++);
+    sorted[at] = pixel;
+    heights[at] = height[pixel];
+  }
   pixels.swap(sorted);
+  return heights;
 }
 
 // Floods `height` (CV_32F, one pixel larger than `mask` all round) over the mask's
@@ -66,16 +73,18 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     for (int x = 1; x < width - 1; ++x)
       if (row[x] != 0) order.push_back(y * width + x);
   }
-  const auto* depth = distance.ptr<float>(0);
-  sortDescending(order, depth);
+  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0));
 
-  // hillOf: the hill each flooded pixel joined (-1 while dry).
+  // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
+  // hill of its own, numbered in the flooding order, so the hills' tops are the
+  // pixels in order and their heights.
   std::vector<std::int32_t> hillOf(static_cast<std::size_t>(padded.total()), -1);
   Hills hills;
-  hills.parent.reserve(order.size());
-  hills.top.reserve(order.size());
-  hills.topPixel.reserve(order.size());
-  hills.area.reserve(order.size());
+  hills.parent.resize(order.size());
+  std::iota(hills.parent.begin(), hills.parent.end(), 0);
+  hills.top = std::move(depth);
+  hills.topPixel = order;
+  hills.area.assign(order.size(), 1);
   std::vector<MaskPeak> peaks;
   const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
   const auto emit = [&](std::int32_t hill) {
@@ -83,14 +92,11 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     const int pixel = hills.topPixel[h];
     peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1), hills.top[h], 0, hills.area[h]});
   };
-  for (const std::int32_t pixel : order) {
-    const auto hill = static_cast<std::int32_t>(hills.parent.size());
-    hills.parent.push_back(hill);
-    hills.top.push_back(depth[pixel]);
-    hills.topPixel.push_back(pixel);
-    hills.area.push_back(1);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::int32_t pixel = order[i];
+    const auto hill = static_cast<std::int32_t>(i);
     hillOf[static_cast<std::size_t>(pixel)] = hill;
-    const float saddle = depth[pixel];
+    const float saddle = hills.top[i];
     for (const int offset : neighbours) {
       const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
       if (other < 0) continue;
@@ -115,28 +121,34 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     split.regions.back().deepest = hills.top[hill];
     if (hills.top[hill] >= lowestTop) emit(static_cast<std::int32_t>(hill));
   }
-  std::vector<double> sumX(split.regions.size()), sumY(split.regions.size());
-  std::vector<double> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
+  std::vector<std::int64_t> sumX(split.regions.size()), sumY(split.regions.size());
+  std::vector<std::int64_t> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
   std::vector<cv::Point> low(split.regions.size(), cv::Point(mask.cols, mask.rows)), high(split.regions.size(), cv::Point(-1, -1));
-  for (const std::int32_t pixel : order) {
-    const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
-    const int x = pixel % width - 1, y = pixel / width - 1;
-    split.regionOf.at<std::int32_t>(y, x) = region + 1;
-    const auto r = static_cast<std::size_t>(region);
-    ++split.regions[r].area;
-    sumX[r] += x, sumY[r] += y;
-    sumXX[r] += static_cast<double>(x) * x, sumYY[r] += static_cast<double>(y) * y, sumXY[r] += static_cast<double>(x) * y;
-    low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
-    high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
+  // Row by row, in whole numbers (exact in any order).
+  for (int y = 0; y < mask.rows; ++y) {
+    const std::int32_t* hillRow = hillOf.data() + static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(width) + 1;
+    auto* out = split.regionOf.ptr<std::int32_t>(y);
+    for (int x = 0; x < mask.cols; ++x) {
+      if (hillRow[x] < 0) continue;
+      const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillRow[x]))];
+      out[x] = region + 1;
+      const auto r = static_cast<std::size_t>(region);
+      ++split.regions[r].area;
+      sumX[r] += x, sumY[r] += y;
+      sumXX[r] += static_cast<std::int64_t>(x) * x, sumYY[r] += static_cast<std::int64_t>(y) * y, sumXY[r] += static_cast<std::int64_t>(x) * y;
+      low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
+      high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
+    }
   }
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     MaskRegion& region = split.regions[r];
-    region.centroid = cv::Point2d(sumX[r] / static_cast<double>(region.area), sumY[r] / static_cast<double>(region.area));
+    region.centroid = cv::Point2d(static_cast<double>(sumX[r]) / static_cast<double>(region.area),
+                                  static_cast<double>(sumY[r]) / static_cast<double>(region.area));
     region.box = cv::Rect(low[r], high[r] + cv::Point(1, 1));
     const double n = static_cast<double>(region.area);
-    const double xx = sumXX[r] / n - region.centroid.x * region.centroid.x + 1.0 / 12.0;
-    const double yy = sumYY[r] / n - region.centroid.y * region.centroid.y + 1.0 / 12.0;
-    const double xy = sumXY[r] / n - region.centroid.x * region.centroid.y;
+    const double xx = static_cast<double>(sumXX[r]) / n - region.centroid.x * region.centroid.x + 1.0 / 12.0;
+    const double yy = static_cast<double>(sumYY[r]) / n - region.centroid.y * region.centroid.y + 1.0 / 12.0;
+    const double xy = static_cast<double>(sumXY[r]) / n - region.centroid.x * region.centroid.y;
     const double spread = std::sqrt((xx - yy) * (xx - yy) / 4.0 + xy * xy);
     const double major = (xx + yy) / 2.0 + spread, minor = std::max(1e-9, (xx + yy) / 2.0 - spread);
     region.elongation = std::sqrt(major / minor);
