@@ -61,7 +61,7 @@ std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float
 MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double smallestDepth, double lowestTop,
                 double saddleShare, double smallestDrop) {
   MaskSplit split;
-  split.regionOf = cv::Mat::zeros(mask.size(), CV_32S);
+  split.regionOf.create(mask.size(), CV_32S);  // every pixel is written below
   const int width = padded.cols;
 
   // Every vector that grows by a pixel is sized up front: reallocating them cost as
@@ -83,8 +83,9 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   hills.parent.resize(order.size());
   std::iota(hills.parent.begin(), hills.parent.end(), 0);
   hills.top = std::move(depth);
-  hills.topPixel = order;
   hills.area.assign(order.size(), 1);
+  hills.topPixel = std::move(order);
+  const std::vector<std::int32_t>& flooding = hills.topPixel;
   std::vector<MaskPeak> peaks;
   const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
   const auto emit = [&](std::int32_t hill) {
@@ -92,8 +93,8 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     const int pixel = hills.topPixel[h];
     peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1), hills.top[h], 0, hills.area[h]});
   };
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const std::int32_t pixel = order[i];
+  for (std::size_t i = 0; i < flooding.size(); ++i) {
+    const std::int32_t pixel = flooding[i];
     const auto hill = static_cast<std::int32_t>(i);
     hillOf[static_cast<std::size_t>(pixel)] = hill;
     const float saddle = hills.top[i];
@@ -129,7 +130,10 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     const std::int32_t* hillRow = hillOf.data() + static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(width) + 1;
     auto* out = split.regionOf.ptr<std::int32_t>(y);
     for (int x = 0; x < mask.cols; ++x) {
-      if (hillRow[x] < 0) continue;
+      if (hillRow[x] < 0) {
+        out[x] = 0;
+        continue;
+      }
       const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillRow[x]))];
       out[x] = region + 1;
       const auto r = static_cast<std::size_t>(region);
