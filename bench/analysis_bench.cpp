@@ -19,6 +19,7 @@
 #include "analysis/io/image_files.hpp"
 #include "bench_plates.hpp"
 #include "cli/batch.hpp"
+#include "cli/machine.hpp"
 
 namespace {
 
@@ -123,4 +124,12 @@ BENCHMARK(batch)->Name("batch")->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Both methods run with the allocator set as corvale-cli sets it.
+int main(int argc, char** argv) {
+  corvale::reuseLargeAllocations();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -16,6 +16,7 @@
 #include "analysis/report/output_formats.hpp"
 #include "analysis/report/printable.hpp"
 #include "cli/batch.hpp"
+#include "cli/machine.hpp"
 
 namespace corvale {
 namespace {
@@ -131,6 +132,7 @@ int runCommandLine(const CommandLine& commandLine) {
   // Photographs are the unit of parallel work; the image library's own threads
   // would only compete with the workers.
   cv::setNumThreads(1);
+  reuseLargeAllocations();
   removeTemporaryFilesOnSignals();
 
   const bool progress = items.size() > 1 && isatty(STDERR_FILENO);

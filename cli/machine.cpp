@@ -1,5 +1,6 @@
 #include "cli/machine.hpp"
 
+#include <malloc.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -25,6 +26,12 @@ std::uint64_t defaultMemoryBudget() {
   std::uint64_t limit = 0;
   if (cgroupLimit >> limit && limit > 0) memory = std::min(memory, limit);  // "max" reads as no number
   return memory / 2;
+}
+
+void reuseLargeAllocations() {
+  constexpr int kept = 512 << 20;  // bytes: above any working image a worker needs
+  mallopt(M_MMAP_THRESHOLD, kept);
+  mallopt(M_TRIM_THRESHOLD, kept);
 }
 
 }  // namespace corvale

@@ -12,4 +12,9 @@ unsigned usableCpuCount();
 // limit where that is lower.
 std::uint64_t defaultMemoryBudget();
 
+// Keeps large blocks the allocator has handed out for reuse instead of returning
+// them to the kernel: every photograph's working images are made afresh, and mapping
+// them anew each time costs page faults that add a tenth to an analysis.
+void reuseLargeAllocations();
+
 }  // namespace corvale
