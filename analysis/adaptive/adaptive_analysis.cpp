@@ -11,6 +11,7 @@
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
+#include "analysis/adaptive/region_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 
 namespace corvale {
@@ -415,16 +416,7 @@ std::optional<PolarityCount> coloniesBetween(const cv::Mat& network, const cv::M
     if (hills.empty()) continue;
     const std::uint32_t label = ++count.regions;
     count.colonyPixels += region.area;
-    for (const MaskPeak* hill : hills) {
-      Colony colony;
-      colony.centre = hills.size() == 1 ? region.centroid : cv::Point2d(hill->at);
-      colony.area = hills.size() == 1 ? static_cast<double>(region.area) : static_cast<double>(hill->area);
-      colony.radius = std::sqrt(colony.area / CV_PI);
-      colony.box = region.box;
-      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
-      colony.region = label;
-      count.colonies.push_back(colony);
-    }
+    appendRegionColonies(region, hills, label, count.colonies);
   }
   return count;
 }

@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/non_colonies.hpp"
+#include "analysis/adaptive/region_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 
 namespace corvale {
@@ -50,16 +51,7 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
     for (const int index : region.peaks)
       if (split.peaks[static_cast<std::size_t>(index)].depth >= depth) hills.push_back(&split.peaks[static_cast<std::size_t>(index)]);
     const std::uint32_t label = firstRegion++;
-    for (const MaskPeak* hill : hills) {
-      Colony colony;
-      colony.centre = hills.size() == 1 ? region.centroid : cv::Point2d(hill->at);
-      colony.area = hills.size() == 1 ? static_cast<double>(region.area) : static_cast<double>(hill->area);
-      colony.radius = std::sqrt(colony.area / CV_PI);
-      colony.box = region.box;
-      colony.kind = hills.size() == 1 ? ColonyKind::lone : ColonyKind::split;
-      colony.region = label;
-      colonies.push_back(colony);
-    }
+    appendRegionColonies(region, hills, label, colonies);
   }
   return colonies;
 }
