@@ -10,6 +10,7 @@
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
+#include "analysis/adaptive/mesh_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
@@ -49,14 +50,6 @@ constexpr double otherShare = 0.25;          // of the dish: this much standing 
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
 constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
-constexpr double strandWidth = 0.004;        // of the dish's diameter: thinner strands between meshes are cut
-constexpr double meshCover = 0.5;            // of the dish: light colonies between a network cover at least this
-constexpr double meshCoverMost = 0.9;        // and at most this: the meshes of a grid of thin lines cover more
-constexpr double seamBlur = 0.3;             // of the typical radius: lightness smoothed over this shows one hill per colony
-constexpr double seamShare = 0.02;           // and this share of its lightness
-constexpr double seamDrop = 4.0;             // lightness units a colony's hill stands above the seam to its neighbour
-constexpr double meshRim = 0.03;             // of the dish's diameter: meshes centred this close to the edge are the wall
-constexpr double largeColony = 0.02;         // radius over the dish's diameter: colonies filling a network's meshes are this large
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
 // One polarity's count, in the coordinates of the reduced photograph.
@@ -364,63 +357,6 @@ bool insideFrame(const DishEllipse& dish, cv::Size frame) {
   return box.x >= -slack && box.y >= -slack && box.br().x <= frame.width + slack && box.br().y <= frame.height + slack;
 }
 
-// The light colonies that fill the meshes of a darker network, when they are what
-// covers the dish: the usable area less the network, each mesh split where its
-// outline narrows. Only large colonies count so (a colony wider than a filter's grid
-// square), and only when they cover most of the dish; otherwise nothing.
-std::optional<PolarityCount> coloniesBetween(const cv::Mat& network, const cv::Mat& usable, const cv::Mat& lightness) {
-  PolarityCount count;
-  count.mask = usable & ~network;
-  const double usablePixels = static_cast<double>(cv::countNonZero(usable));
-  const double diameter = 2.0 * std::sqrt(usablePixels / CV_PI);
-  const int strand = std::max(1, static_cast<int>(std::lround(strandWidth * diameter)));
-  cv::morphologyEx(count.mask, count.mask, cv::MORPH_OPEN,
-                   cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * strand + 1, 2 * strand + 1)));
-  // A filter's grid is thin lines, its meshes cover nearly all; agar showing between
-  // colonies takes a fair share of the dish.
-  const double cover = cv::countNonZero(count.mask) / usablePixels;
-  if (cover < meshCover || cover > meshCoverMost) return std::nullopt;
-  // What lies along the usable area's edge is the wall and the bench beyond the agar.
-  cv::Mat inner;
-  const int rim = std::max(1, static_cast<int>(std::lround(meshRim * diameter)));
-  cv::erode(usable, inner, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rim + 1, 2 * rim + 1)));
-  const double smallest = std::max(1.5, smallestColony * diameter);
-  const MaskSplit split = splitMask(count.mask, smallest, saddleShare);
-  count.typicalRadius = typicalColonyRadius(split, smallest);
-  if (count.typicalRadius < largeColony * diameter) return std::nullopt;
-  const double dust = std::max(smallest, dustShare * count.typicalRadius);
-  // Touching colonies meet at darker seams: each hill of lightness is a colony.
-  cv::Mat height;
-  lightness.convertTo(height, CV_32F);
-  cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, seamBlur * count.typicalRadius));
-  const MaskSplit shine = splitByHeight(count.mask, height, seamShare, seamDrop);
-  std::vector<std::vector<cv::Point>> bright(split.regions.size());
-  for (const MaskPeak& peak : shine.peaks) {
-    const std::int32_t region = split.regionOf.at<std::int32_t>(peak.at);
-    if (region > 0 && inner.at<std::uint8_t>(peak.at) != 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak.at);
-  }
-  for (std::size_t r = 0; r < split.regions.size(); ++r) {
-    const MaskRegion& region = split.regions[r];
-    if (judgeRegion(region, split.peaks, count.typicalRadius, dust) == RegionKind::other) continue;
-    std::vector<const MaskPeak*> hills;
-    for (const int index : region.peaks) {
-      const MaskPeak& peak = split.peaks[static_cast<std::size_t>(index)];
-      if (peak.depth >= dust && inner.at<std::uint8_t>(peak.at) != 0) hills.push_back(&peak);
-    }
-    std::vector<MaskPeak> shining;
-    for (const cv::Point& at : bright[r]) shining.push_back({at, static_cast<float>(count.typicalRadius), static_cast<std::int32_t>(r), 0});
-    if (shining.size() > hills.size()) {
-      hills.clear();
-      for (const MaskPeak& peak : shining) hills.push_back(&peak);
-    }
-    if (hills.empty()) continue;
-    const std::uint32_t label = ++count.regions;
-    count.colonyPixels += region.area;
-    appendRegionColonies(region, hills, label, count.colonies);
-  }
-  return count;
-}
-
 // From the reduced photograph's coordinates back to the photograph's.
 Colony toPhotograph(Colony colony, double scale) {
   colony.centre = (colony.centre + cv::Point2d(0.5, 0.5)) / scale - cv::Point2d(0.5, 0.5);
@@ -646,8 +582,8 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // of the dish. The few round pieces of such a network are no colonies; large
   // colonies filling its meshes are.
   const bool network = dark && !both && other > static_cast<double>(colonyPixels);
-  std::optional<PolarityCount> between;
-  if (network) between = coloniesBetween(chosen.mask, usableMask, pass.lightness);
+  std::optional<MeshColonies> between;
+  if (network) between = coloniesInMeshes(chosen.mask, usableMask, pass.lightness);
   if (between) {
     result.colonies.clear();
     for (const Colony& colony : between->colonies) result.colonies.push_back(toPhotograph(colony, pass.scale));
