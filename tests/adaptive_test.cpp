@@ -354,6 +354,34 @@ TEST(AdaptiveMethod, FindsColoniesUnderGlare) {
   }
 }
 
+// Faint light shapes larger than colonies (the wall's reflection along the edge, a
+// lighter patch of agar under colonies) get no marks of their own; colonies standing
+// on the patch are still counted.
+TEST(AdaptiveMethod, LeavesFaintReflectionsUncounted) {
+  const struct {
+    const char* name;
+    void (*draw)(cv::Mat&);
+  } shapes[] = {
+      {"reflection along the wall", [](cv::Mat& m) { cv::ellipse(m, {600, 600}, {470, 470}, 0, 200, 340, cv::Scalar::all(1), 40); }},
+      {"lighter patch", [](cv::Mat& m) { cv::circle(m, {480, 520}, 140, cv::Scalar::all(1), cv::FILLED); }},
+  };
+  for (const auto& shape : shapes) {
+    DrawnPlate plate = drawPlate(recipes[0], 23);
+    cv::Mat faint = cv::Mat::zeros(plate.photograph.size(), CV_32F);
+    shape.draw(faint);
+    cv::GaussianBlur(faint, faint, cv::Size(), 6.0);
+    cv::Mat lighter;
+    cv::merge(std::vector<cv::Mat>(3, faint * 25.0), lighter);
+    cv::Mat photograph;
+    plate.photograph.convertTo(photograph, CV_32FC3);
+    photograph += lighter;
+    photograph.convertTo(plate.photograph, CV_8UC3);
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    EXPECT_EQ(countEstimated(count.colonies), 0) << shape.name;
+    EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.03 * plate.colonies) << shape.name;
+  }
+}
+
 // Every mixed recipe, scored mark by mark. The targets hold over the whole set; a
 // single plate may miss by more, but none may fall apart.
 TEST(AdaptiveMethod, LocatesTheColoniesOfMixedGeneratedPlates) {

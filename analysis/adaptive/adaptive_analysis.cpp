@@ -32,7 +32,7 @@ constexpr double wantedRadius = 4.5;         // colonies are counted where the t
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: no smaller hill splits a region or sets the scale
-constexpr double pinpointColony = 0.0015;    // lone round colonies smaller than this are dust or noise
+constexpr double pinpointColony = 0.001;     // lone round colonies smaller than this are dust or noise
 constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
 constexpr long pinpointCompany = 3;          // and counted on a plate with at least this many colonies of the usual size
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
@@ -49,6 +49,7 @@ constexpr double glarePatch = 0.0005;        // of the dish: saturated patches t
 constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
 constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
+constexpr double faintShare = 0.5;           // of the lone colonies' contrast: large regions fainter than this are no growth
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
@@ -145,6 +146,29 @@ int otsuLevel(const std::array<std::int64_t, 256>& histogram) {
   return level;
 }
 
+// The contrasts of a region's pixels, clamped to 0..255.
+std::array<std::int64_t, 256> contrastHistogram(const MaskSplit& split, int regionIndex, const cv::Mat& contrast, cv::Point offset) {
+  const cv::Rect box = split.regions[static_cast<std::size_t>(regionIndex)].box;
+  std::array<std::int64_t, 256> histogram{};
+  for (int y = 0; y < box.height; ++y) {
+    const auto* region = split.regionOf.ptr<std::int32_t>(y + box.y) + box.x;
+    const auto* value = contrast.ptr<std::int16_t>(y + box.y + offset.y) + box.x + offset.x;
+    for (int x = 0; x < box.width; ++x)
+      if (region[x] == regionIndex + 1) ++histogram[static_cast<std::size_t>(std::clamp<int>(value[x], 0, 255))];
+  }
+  return histogram;
+}
+
+// The value below which `share` of a histogram's counts lie.
+int histogramQuantile(const std::array<std::int64_t, 256>& histogram, double share) {
+  std::int64_t total = 0;
+  for (const std::int64_t n : histogram) total += n;
+  std::int64_t below = 0;
+  for (int v = 0; v < 256; ++v)
+    if ((below += histogram[static_cast<std::size_t>(v)]) > share * static_cast<double>(total)) return v;
+  return 255;
+}
+
 // The share of its convex hull that a region fills.
 double solidity(const MaskSplit& split, int regionIndex) {
   const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
@@ -158,11 +182,26 @@ double solidity(const MaskSplit& split, int regionIndex) {
   return hullArea > 0.0 ? std::min(1.0, static_cast<double>(region.area) / hullArea) : 1.0;
 }
 
+// How far the lone colonies of `split` stand out from the agar: the median over them
+// of their middle contrast; 0 when there are too few to tell.
+double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, double dust) {
+  std::vector<int> lone;
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    const MaskRegion& region = split.regions[r];
+    if (region.peaks.size() == 1 && region.deepest >= dust && discCoverage(region, split.peaks) <= cleanDisc)
+      lone.push_back(histogramQuantile(contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)), 0.5));
+  }
+  if (lone.size() < static_cast<std::size_t>(pinpointCompany)) return 0.0;
+  std::nth_element(lone.begin(), lone.begin() + static_cast<long>(lone.size() / 2), lone.end());
+  return lone[lone.size() / 2];
+}
+
 struct Plate {
   double typicalRadius = 0.0;
   double dust = 0.0;
   double smallest = 0.0;
   double pinpoint = 0.0;  // lone round colonies down to this radius are counted
+  double colonyContrast = 0.0;  // how far the plate's lone colonies stand out from the agar, in the middle
 };
 
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
@@ -170,18 +209,14 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
 
 // A region that is not colony-shaped as a whole may be colonies standing on a lighter
 // patch (the halo of a reflection, a film of growth): its own brightest part, cut at
-// the level that best parts its contrasts, is counted again, once.
+// the level that best parts its contrasts (and at least `lowest`), is counted again,
+// once.
 void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& contrast, cv::Point offset, const Plate& plate,
-                     int depth, cv::Mat& mask, PolarityCount& count) {
+                     int depth, int lowest, cv::Mat& mask, PolarityCount& count) {
   const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
   const cv::Rect box = region.box;
-  std::array<std::int64_t, 256> histogram{};
   const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
-  for (int y = 0; y < box.height; ++y)
-    for (int x = 0; x < box.width; ++x)
-      if (inRegion.at<std::uint8_t>(y, x) != 0)
-        ++histogram[static_cast<std::size_t>(std::clamp<int>(contrast.at<std::int16_t>(y + box.y + offset.y, x + box.x + offset.x), 0, 255))];
-  const int level = otsuLevel(histogram);
+  const int level = std::max(otsuLevel(contrastHistogram(split, regionIndex, contrast, offset)), lowest);
   cv::Mat brighter;
   cv::Mat roi = contrast(box + offset);
   cv::compare(roi, level, brighter, cv::CMP_GT);
@@ -214,14 +249,26 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       ++count.pinpoints;
       continue;
     }
+    // A large region far fainter than the plate's lone colonies is a reflection or a
+    // film on the agar, whatever its shape: only colonies standing out of it as far as
+    // the others do are counted.
+    const bool large = static_cast<double>(region.area) >= recountColonies * typicalArea;
+    const bool thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
+    if (large && depth == 0 && plate.colonyContrast > 0.0 &&
+        histogramQuantile(contrastHistogram(split, static_cast<int>(r), contrast, offset), 0.5) < faintShare * plate.colonyContrast) {
+      if (thick)
+        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(faintShare * plate.colonyContrast), mask, count);
+      else
+        count.otherPixels += region.area;
+      continue;
+    }
     const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
     if (kind == RegionKind::other) {
       if (region.deepest < plate.dust) continue;
       // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
       // to hold a colony somewhere is looked into.
-      if (depth == 0 && static_cast<double>(region.area) >= recountColonies * typicalArea &&
-          region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius))
-        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, mask, count);
+      if (depth == 0 && large && thick)
+        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, 0, mask, count);
       else
         count.otherPixels += region.area;
       continue;
@@ -281,6 +328,7 @@ struct CountedArea {
   DishEllipse ellipse;
   double edgeFrom = innerFraction;
   double edgeTo = 1.0;
+  std::optional<DishEllipse> agar;  // the agar's own outline, where it was found
 };
 
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
@@ -292,6 +340,9 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   count.usableFactor = std::max(0.0, agarEdge(mask, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
+  // Where the dish found reaches past the agar (a lid's rim seen beside the dish, the
+  // bench), the agar's own outline bounds what is counted.
+  if (area.agar) mask &= ellipseMask(mask.size(), *area.agar, outlineOuter, scale);
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
   Plate plate;
@@ -310,6 +361,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // Pinpoints are colonies only beside colonies of the usual size: alone they are dust.
   const auto usual = std::count_if(split.regions.begin(), split.regions.end(),
                                    [&](const MaskRegion& region) { return region.deepest >= plate.smallest; });
+  plate.colonyContrast = loneColonyContrast(split, contrast, plate.dust);
   plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
@@ -497,11 +549,12 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // frame its rim is partly hidden and its fit less sure, and where the agar's own
   // outline covers clearly less than the dish found, that took in some of the bench:
   // there the agar's outline, where it stands out, is counted within instead.
-  CountedArea area{result.ellipse, innerFraction, 1.0};
+  CountedArea area{result.ellipse, innerFraction, 1.0, std::nullopt};
   if (const std::optional<DishEllipse> agar = findAgarOutline(photograph.reduced, reducedEllipse)) {
+    area.agar = toFull(*agar);
     const double cover = agar->semiMajor * agar->semiMinor / (reducedEllipse.semiMajor * reducedEllipse.semiMinor);
     if (!insideFrame(reducedEllipse, photograph.reduced.size()) || cover < agarCoversDish)
-      area = CountedArea{toFull(*agar), outlineInner, outlineOuter};
+      area = CountedArea{toFull(*agar), outlineInner, outlineOuter, std::nullopt};
   }
   // The circle reported is the ellipse's major axis, which is the dish's true diameter
   // however it was tilted, around the centre of the area counted.
