@@ -50,6 +50,8 @@ constexpr double otherShare = 0.25;          // of the dish: this much standing 
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
 constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
 constexpr double faintShare = 0.5;           // of the lone colonies' contrast: large regions fainter than this are no growth
+constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no longer than this
+constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
@@ -262,7 +264,14 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
         count.otherPixels += region.area;
       continue;
     }
-    const RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
+    RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
+    // A small compact region as bright as the colonies, too lumpy for its few hills of
+    // shape, is a clump of colonies smaller than the plate's usual ones.
+    if (kind == RegionKind::other && !large && region.deepest >= plate.dust && region.elongation <= clumpElongation &&
+        plate.colonyContrast > 0.0 &&
+        histogramQuantile(contrastHistogram(split, static_cast<int>(r), contrast, offset), 0.5) >= faintShare * plate.colonyContrast &&
+        solidity(split, static_cast<int>(r)) >= clumpSolidity)
+      kind = RegionKind::colonies;
     if (kind == RegionKind::other) {
       if (region.deepest < plate.dust) continue;
       // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
