@@ -41,6 +41,7 @@ constexpr double brightShare = 0.05;          // a hill of brightness this far a
 constexpr double texturedHills = 4.0;        // brightness hills over shape hills: this many more, in a compact region, is texture
 constexpr double texturedSolidity = 0.93;     // a region filling its hull this well has no necks between colonies
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
+constexpr double lumpyCoverage = 1.1;        // a region more than this over its hills' discs may hide colonies its shape does not show
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
@@ -291,10 +292,10 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       depths += peak.depth * peak.depth;
     }
     if (hills.empty()) continue;
-    // Where the region is more than one clean disc and its brightness shows more
+    // Where the region is lumpier than its discs and its brightness shows more
     // colonies than its shape, each hill of brightness is a colony.
     std::vector<MaskPeak> shining;
-    if (bright != nullptr && discCoverage(region, split.peaks) > cleanDisc) {
+    if (bright != nullptr && discCoverage(region, split.peaks) > lumpyCoverage) {
       for (const cv::Point& at : (*bright)[r]) {
         bool apart = true;
         for (const MaskPeak& kept : shining) apart = apart && cv::norm(kept.at - at) >= 2.0 * plate.dust;
@@ -374,11 +375,11 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
-  // Only regions that are more than one clean disc are looked at, in a box around them.
+  // Only regions lumpier than their discs are looked at, in a box around them.
   std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
   cv::Rect clumps;
   for (std::size_t r = 0; r < split.regions.size(); ++r)
-    if (discCoverage(split.regions[r], split.peaks) > cleanDisc) {
+    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage) {
       clumped[r + 1] = 255;
       clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
     }
