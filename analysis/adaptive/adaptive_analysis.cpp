@@ -50,7 +50,9 @@ constexpr double glarePatch = 0.0005;        // of the dish: saturated patches t
 constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
 constexpr double otherNoticeable = 0.02;     // this share of the dish at least: a filter's grid, a big reflection
-constexpr double faintShare = 0.5;           // of the lone colonies' contrast: large regions fainter than this are no growth
+constexpr double faintShare = 0.5;           // of the lone colonies' middle contrast: fainter at its brightest is no colony,
+                                             // fainter in its middle no growth
+constexpr double brightestPart = 0.95;       // a region's brightest part: the share of its pixels below it
 constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no longer than this
 constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
@@ -237,6 +239,14 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
   const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
+    // What stands out less at its brightest than the plate's lone colonies do in
+    // their middle is unevenness of the agar, condensation or a film, not a colony.
+    const std::array<std::int64_t, 256> contrasts = contrastHistogram(split, static_cast<int>(r), contrast, offset);
+    const double faint = faintShare * plate.colonyContrast;
+    if (histogramQuantile(contrasts, brightestPart) < faint) {
+      count.otherPixels += region.area;
+      continue;
+    }
     // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
     // scale, but no dust on a plate of colonies this size.
     if (region.deepest < plate.dust && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
@@ -257,10 +267,9 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // the others do are counted.
     const bool large = static_cast<double>(region.area) >= recountColonies * typicalArea;
     const bool thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
-    if (large && depth == 0 && plate.colonyContrast > 0.0 &&
-        histogramQuantile(contrastHistogram(split, static_cast<int>(r), contrast, offset), 0.5) < faintShare * plate.colonyContrast) {
+    if (large && depth == 0 && histogramQuantile(contrasts, 0.5) < faint) {
       if (thick)
-        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(faintShare * plate.colonyContrast), mask, count);
+        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(faint), mask, count);
       else
         count.otherPixels += region.area;
       continue;
@@ -269,8 +278,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // A small compact region as bright as the colonies, too lumpy for its few hills of
     // shape, is a clump of colonies smaller than the plate's usual ones.
     if (kind == RegionKind::other && !large && region.deepest >= plate.dust && region.elongation <= clumpElongation &&
-        plate.colonyContrast > 0.0 &&
-        histogramQuantile(contrastHistogram(split, static_cast<int>(r), contrast, offset), 0.5) >= faintShare * plate.colonyContrast &&
+        plate.colonyContrast > 0.0 && histogramQuantile(contrasts, 0.5) >= faint &&
         solidity(split, static_cast<int>(r)) >= clumpSolidity)
       kind = RegionKind::colonies;
     if (kind == RegionKind::other) {
