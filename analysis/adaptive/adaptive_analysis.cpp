@@ -28,7 +28,7 @@ constexpr double ringWidth = 0.015;          // of the radius: the agar's edge s
 constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
-constexpr double wantedRadius = 4.5;         // colonies are counted where the typical one is this many pixels in radius
+constexpr double wantedRadius = 6.0;          // colonies are counted where the typical one is this many pixels in radius
 constexpr double noiseMultiple = 6.0;        // colonies stand this many noise spreads off the agar
 constexpr double minimumContrast = 12.0;     // and at least this much, in Lab lightness units
 constexpr double smallestColony = 0.0025;    // radius over the dish's diameter: no smaller hill splits a region or sets the scale
@@ -487,7 +487,14 @@ struct Photograph {
   double reduction = 1.0;  // the reduced copy's scale
 };
 
-Pass countAtScale(const Photograph& photograph, const CountedArea& area, double scale) {
+// Which sides to count: both where undecided, otherwise what an earlier pass decided.
+struct Sides {
+  bool light = true;
+  bool dark = true;
+  bool decided = false;
+};
+
+Pass countAtScale(const Photograph& photograph, const CountedArea& area, double scale, Sides sides) {
   const DishEllipse& dish = area.ellipse;
   Pass pass;
   pass.scale = scale;
@@ -514,16 +521,18 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
     nearGlare = cv::Mat::zeros(pass.glare.size(), CV_8UC1);
     cv::dilate(pass.glare(around), nearGlare(around), cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
   }
-  pass.light = countSide(lightness, agarArea, nearGlare, area, scale);
+  if (sides.light) pass.light = countSide(lightness, agarArea, nearGlare, area, scale);
+  if (sides.decided) {
+    if (sides.dark) pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), area, scale);
+    return pass;
+  }
   // The dark side is looked at only where the light side's agar shows a fair amount
   // darker than its threshold: on most plates it holds a little writing and shadow,
   // and counting it would only cost time.
   const cv::Mat darkerThanAgar = (pass.light.agar.contrast - pass.light.agar.level) < -pass.light.threshold;
   const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
-  if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask))) {
-    cv::Mat inverted = 255 - lightness;
-    pass.dark = countSide(inverted, agarArea, cv::Mat(), area, scale);
-  }
+  if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask)))
+    pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), area, scale);
   return pass;
 }
 
@@ -535,7 +544,10 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
 // clearly more of them.
 bool darker(const Pass& pass) {
   const PolarityCount &light = pass.light.count, &dark = pass.dark.count;
-  const auto usual = [](const PolarityCount& count) { return static_cast<double>(count.colonies.size()) - count.pinpoints; };
+  // Located colonies of the usual size: pinpoints and estimates are weak evidence.
+  const auto usual = [](const PolarityCount& count) {
+    return static_cast<double>(count.colonies.size() - static_cast<std::size_t>(countEstimated(count.colonies))) - count.pinpoints;
+  };
   return dark.roundColonies > 1.5 * light.roundColonies + 2 && usual(dark) > 1.5 * usual(light);
 }
 
@@ -589,19 +601,29 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // The colony scale first, on a copy where the dish is some 900 pixels across; then,
   // where the colonies are too small there, the count at a scale that resolves them.
   const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
-  Pass pass = countAtScale(photograph, area, coarse);
-  const auto evidence = [](const Pass& p) { return std::max(p.light.count.roundColonies, p.dark.count.roundColonies); };
-  const double found = darker(pass) ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
+  Pass pass = countAtScale(photograph, area, coarse, Sides{});
+  // Which way the colonies differ from the agar (see `darker`); both where each side
+  // shows many round colonies. It is decided at this scale, where the agar's own
+  // texture does not yet show as specks, when the side chosen shows a few round
+  // colonies; otherwise again where the colonies are counted.
+  int lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
+  bool dark = darker(pass);
+  int major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
+  bool both = minor >= 10 && 2 * minor >= major;
+  const bool sure = (dark ? darkRound : lightRound) >= pinpointCompany;
+  const double found = dark ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
   const double scale = countingScale(coarse, found, wantedRadius);
-  if (scale > 1.2 * coarse && evidence(pass) > 0) pass = countAtScale(photograph, area, scale);
+  if (scale > 1.2 * coarse && major > 0) {
+    pass = countAtScale(photograph, area, scale, sure ? Sides{both || !dark, both || dark, true} : Sides{});
+    if (!sure) {
+      lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
+      dark = darker(pass);
+      major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
+      both = minor >= 10 && 2 * minor >= major;
+    }
+  }
   result.countingScale = pass.scale;
 
-  // Which way the colonies differ from the agar (see `darker`); both where each side
-  // shows many round colonies.
-  const int lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
-  const bool dark = darker(pass);
-  const int major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
-  const bool both = minor >= 10 && 2 * minor >= major;
   result.polarity = both ? ColonyPolarity::both : dark ? ColonyPolarity::dark : ColonyPolarity::light;
   const Side& side = dark ? pass.dark : pass.light;
   const PolarityCount& chosen = side.count;
