@@ -613,8 +613,13 @@ int main(int argc, char** argv) {
         for (const auto& r : recipes()) std::cout << r.name << ": " << r.what << "\n";
         return 0;
     }
-    if (argc < 2) {
-        std::cerr << "usage: render OUTDIR [--seed S] [--per-recipe N] [--only RECIPE]  |  build/bin/render_plates --list\n";
+    const char* usage = "usage: render_plates OUTDIR [--seed S] [--per-recipe N] [--only RECIPE]  |  render_plates --list\n";
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage;
+        return 0;
+    }
+    if (argc < 2 || argv[1][0] == '-') {
+        std::cerr << usage;
         return 2;
     }
     fs::path out = argv[1];
@@ -626,6 +631,10 @@ int main(int argc, char** argv) {
         if (a == "--seed" && i + 1 < argc) seed = std::stoull(argv[++i]);
         else if (a == "--per-recipe" && i + 1 < argc) per = std::stoi(argv[++i]);
         else if (a == "--only" && i + 1 < argc) only = argv[++i];
+        else {
+            std::cerr << "render_plates: unknown option " << a << "\n" << usage;
+            return 2;
+        }
     }
     cv::setNumThreads(2);
     fs::create_directories(out);
