@@ -561,7 +561,9 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   if (photograph.reduction < 1.0)
     resizeBy(bgr, photograph.reduced, photograph.reduction, cv::INTER_AREA);
   const double reduction = photograph.reduction;
-  result.dish = findDishCircle(photograph.reduced);
+  // The circle, the ellipse and the agar's outline are found on one smaller copy.
+  const DishView view = dishView(photograph.reduced);
+  result.dish = findDishCircle(view);
   result.dish.centre *= 1.0 / reduction;
   result.dish.radius /= reduction;
   const auto toFull = [reduction](DishEllipse e) {
@@ -573,14 +575,14 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   DishCircle reducedCircle = result.dish;
   reducedCircle.centre *= reduction;
   reducedCircle.radius *= reduction;
-  const DishEllipse reducedEllipse = fitDishEllipse(photograph.reduced, reducedCircle);
+  const DishEllipse reducedEllipse = fitDishEllipse(view, reducedCircle);
   result.ellipse = toFull(reducedEllipse);
   // Colonies are counted on the agar, within the dish. Where the dish runs out of the
   // frame its rim is partly hidden and its fit less sure, and where the agar's own
   // outline covers clearly less than the dish found, that took in some of the bench:
   // there the agar's outline, where it stands out, is counted within instead.
   CountedArea area{result.ellipse, innerFraction, 1.0, std::nullopt};
-  if (const std::optional<DishEllipse> agar = findAgarOutline(photograph.reduced, reducedEllipse)) {
+  if (const std::optional<DishEllipse> agar = findAgarOutline(view, reducedEllipse)) {
     area.agar = toFull(*agar);
     const double cover = agar->semiMajor * agar->semiMinor / (reducedEllipse.semiMajor * reducedEllipse.semiMinor);
     if (!insideFrame(reducedEllipse, photograph.reduced.size()) || cover < agarCoversDish)

@@ -10,7 +10,6 @@
 namespace corvale {
 namespace {
 
-constexpr double workingSide = 512.0;   // the long side, in pixels, of the copy the agar is found on
 constexpr double middleFactor = 0.5;    // of the dish's axes: the middle, where the agar's colour is taken
 constexpr double lightnessWeight = 0.5; // lightness varies with the light across a dish far more than colour does
 constexpr double agarQuantile = 0.2;    // of the middle: at least this much of it is agar
@@ -27,10 +26,14 @@ constexpr double outlineShare = 0.8;    // of the outline: at least this much mu
 
 std::optional<DishEllipse> findAgarOutline(const cv::Mat& bgr, const DishEllipse& dish) {
   if (bgr.empty() || bgr.type() != CV_8UC3 || dish.semiMinor <= 0.0) return std::nullopt;
-  const double scale = std::min(1.0, workingSide / std::max(bgr.cols, bgr.rows));
+  return findAgarOutline(dishView(bgr), dish);
+}
+
+std::optional<DishEllipse> findAgarOutline(const DishView& view, const DishEllipse& dish) {
+  if (view.small.empty() || view.small.type() != CV_8UC3 || dish.semiMinor <= 0.0) return std::nullopt;
+  const double scale = view.scale;
   cv::Mat small, lab;
-  resizeBy(bgr, small, scale, cv::INTER_AREA);
-  cv::blur(small, small, cv::Size(5, 5));
+  cv::blur(view.small, small, cv::Size(5, 5));
   cv::cvtColor(small, lab, cv::COLOR_BGR2Lab);
 
   // The agar's colour: the commonest one in the dish's middle, where agar outweighs

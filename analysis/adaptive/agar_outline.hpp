@@ -18,4 +18,7 @@ namespace corvale {
 // or colonies cover most of it).
 std::optional<DishEllipse> findAgarOutline(const cv::Mat& bgr, const DishEllipse& dish);
 
+// findAgarOutline on a view already reduced.
+std::optional<DishEllipse> findAgarOutline(const DishView& view, const DishEllipse& dish);
+
 }  // namespace corvale

@@ -19,11 +19,20 @@ void resizeBy(const cv::Mat& source, cv::Mat& resized, double scale, int interpo
     cv::resize(source, resized, scaledSize(source.size(), scale), 0, 0, interpolation);
 }
 
-DishCircle findDishCircle(const cv::Mat& bgr) {
-  const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
-  cv::Mat small, grey;
-  resizeBy(bgr, small, scale, cv::INTER_AREA);
-  cv::cvtColor(small, grey, cv::COLOR_BGR2GRAY);
+DishView dishView(const cv::Mat& bgr) {
+  DishView view;
+  view.scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
+  view.frame = bgr.size();
+  resizeBy(bgr, view.small, view.scale, cv::INTER_AREA);
+  return view;
+}
+
+DishCircle findDishCircle(const cv::Mat& bgr) { return findDishCircle(dishView(bgr)); }
+
+DishCircle findDishCircle(const DishView& view) {
+  const double scale = view.scale;
+  cv::Mat grey;
+  cv::cvtColor(view.small, grey, cv::COLOR_BGR2GRAY);
   cv::GaussianBlur(grey, grey, cv::Size(5, 5), 1.5);
 
   const int shortSide = std::min(grey.cols, grey.rows);
@@ -38,8 +47,8 @@ DishCircle findDishCircle(const cv::Mat& bgr) {
     cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
 
   DishCircle dish;
-  dish.centre = cv::Point2d(bgr.cols / 2.0, bgr.rows / 2.0);
-  dish.radius = std::min(bgr.cols, bgr.rows) / 2.0;
+  dish.centre = cv::Point2d(view.frame.width / 2.0, view.frame.height / 2.0);
+  dish.radius = std::min(view.frame.width, view.frame.height) / 2.0;
   if (!circles.empty()) {
     // A dish shows several concentric circles: the agar's edge, the meniscus and the
     // wall. The outermost of those that stand out nearly as strongly as the best is

@@ -18,6 +18,18 @@ struct DishCircle {
 // not visible as a circle usually fills the picture.
 DishCircle findDishCircle(const cv::Mat& bgr);
 
+// The photograph reduced once for finding the dish, its rim and its agar: the long side
+// at most 512 pixels.
+struct DishView {
+  cv::Mat small;       // BGR
+  double scale = 1.0;  // of the photograph
+  cv::Size frame;      // the photograph's size
+};
+DishView dishView(const cv::Mat& bgr);
+
+// findDishCircle on a view already reduced.
+DishCircle findDishCircle(const DishView& view);
+
 // `size` times `scale`, at least one pixel either way, so that a long thin picture
 // still has a reduced copy.
 cv::Size scaledSize(cv::Size size, double scale);

@@ -148,12 +148,16 @@ double ellipseResidual(const cv::RotatedRect& ellipse, cv::Point2f at) {
 }
 
 DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle) {
+  if (bgr.empty()) return DishEllipse{circle.centre, circle.radius, circle.radius, 0.0, circle.found};
+  return fitDishEllipse(dishView(bgr), circle);
+}
+
+DishEllipse fitDishEllipse(const DishView& view, const DishCircle& circle) {
   DishEllipse dish{circle.centre, circle.radius, circle.radius, 0.0, circle.found};
-  if (bgr.empty()) return dish;
-  const double scale = std::min(1.0, 512.0 / std::max(bgr.cols, bgr.rows));
-  cv::Mat small, grey;
-  resizeBy(bgr, small, scale, cv::INTER_AREA);
-  cv::cvtColor(small, grey, cv::COLOR_BGR2GRAY);
+  if (view.small.empty()) return dish;
+  const double scale = view.scale;
+  cv::Mat grey;
+  cv::cvtColor(view.small, grey, cv::COLOR_BGR2GRAY);
   grey.convertTo(grey, CV_32F);
   cv::GaussianBlur(grey, grey, cv::Size(), 1.5);
 

@@ -22,6 +22,9 @@ struct DishEllipse {
 // the outline traced from the frame's centre, if any.
 DishEllipse fitDishEllipse(const cv::Mat& bgr, const DishCircle& circle);
 
+// fitDishEllipse on a view already reduced.
+DishEllipse fitDishEllipse(const DishView& view, const DishCircle& circle);
+
 // How far `at` lies from the ellipse's outline, relative to its size (0 on it).
 double ellipseResidual(const cv::RotatedRect& ellipse, cv::Point2f at);
 
