@@ -92,7 +92,14 @@ AgarModel estimateAgar(const cv::Mat& lightness, const cv::Mat& dish, double dis
   cv::Mat background;
   const int ball = std::max(3, static_cast<int>(diameter / 5.0) | 1);
   cv::morphologyEx(filled, background, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(ball, ball)));
-  cv::GaussianBlur(background, background, cv::Size(), std::max(1.0, diameter / 10.0), 0.0, cv::BORDER_REPLICATE);
+  // Smoothed in floating point, over the width OpenCV gives an 8-bit kernel: its 8-bit
+  // smoothing is many times slower with a kernel this wide.
+  const double sigma = std::max(1.0, diameter / 10.0);
+  const int width = cvRound(sigma * 6.0 + 1.0) | 1;
+  cv::Mat smooth;
+  background.convertTo(smooth, CV_32F);
+  cv::GaussianBlur(smooth, smooth, cv::Size(width, width), sigma, 0.0, cv::BORDER_REPLICATE);
+  smooth.convertTo(background, CV_8U);
   for (int round = 0; round < 2; ++round) {
     cv::Mat contrast;
     cv::subtract(small, background, contrast, cv::noArray(), CV_16S);
