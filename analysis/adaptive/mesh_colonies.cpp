@@ -39,15 +39,22 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
   // colonies takes a fair share of the dish.
   const double cover = cv::countNonZero(count.mask) / usablePixels;
   if (cover < meshCover || cover > meshCoverMost) return std::nullopt;
-  // What lies along the usable area's edge is the wall and the bench beyond the agar.
-  cv::Mat inner;
-  const int rim = std::max(1, static_cast<int>(std::lround(meshRim * diameter)));
-  cv::erode(usable, inner, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rim + 1, 2 * rim + 1)));
   const double smallest = std::max(1.5, smallestHill * diameter);
   const MaskSplit split = splitMask(count.mask, smallest, saddleShare);
   count.typicalRadius = typicalColonyRadius(split, smallest);
   if (count.typicalRadius < largeColony * diameter) return std::nullopt;
   const double dust = std::max(smallest, dustShare * count.typicalRadius);
+  // What lies along the usable area's edge is the wall and the bench beyond the agar: a
+  // hill counts where the usable area eroded by `rim` is set. That erosion is worked out
+  // at the hills alone, each a one-pixel view that OpenCV erodes with the mask around
+  // it, not over the whole frame.
+  const int rim = std::max(1, static_cast<int>(std::lround(meshRim * diameter)));
+  const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rim + 1, 2 * rim + 1));
+  cv::Mat eroded;
+  const auto inner = [&](cv::Point at) {
+    cv::erode(usable(cv::Rect(at, cv::Size(1, 1))), eroded, disc);
+    return eroded.at<std::uint8_t>(0, 0) != 0;
+  };
   // Touching colonies meet at darker seams: each hill of lightness is a colony.
   cv::Mat height;
   lightness.convertTo(height, CV_32F);
@@ -56,7 +63,7 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
   std::vector<std::vector<cv::Point>> bright(split.regions.size());
   for (const MaskPeak& peak : shine.peaks) {
     const std::int32_t region = split.regionOf.at<std::int32_t>(peak.at);
-    if (region > 0 && inner.at<std::uint8_t>(peak.at) != 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak.at);
+    if (region > 0 && inner(peak.at)) bright[static_cast<std::size_t>(region - 1)].push_back(peak.at);
   }
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
@@ -64,7 +71,7 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
     std::vector<const MaskPeak*> hills;
     for (const int index : region.peaks) {
       const MaskPeak& peak = split.peaks[static_cast<std::size_t>(index)];
-      if (peak.depth >= dust && inner.at<std::uint8_t>(peak.at) != 0) hills.push_back(&peak);
+      if (peak.depth >= dust && inner(peak.at)) hills.push_back(&peak);
     }
     std::vector<MaskPeak> shining;
     for (const cv::Point& at : bright[r]) shining.push_back({at, static_cast<float>(count.typicalRadius), static_cast<std::int32_t>(r), 0});
