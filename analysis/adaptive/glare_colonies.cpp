@@ -26,9 +26,13 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
   const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
   // Near the glare, the light closed over a colony's width is the reflection's; what
   // stands clearly darker than that is a colony's dome.
-  cv::Mat near;
-  cv::dilate(glare, near, disc);
-  cv::dilate(near, near, disc);
+  // Both widenings stay within the box around the glare grown by twice the reach, and
+  // are made there alone.
+  const cv::Rect around = (cv::boundingRect(glare) + cv::Size(4 * reach, 4 * reach) - cv::Point(2 * reach, 2 * reach)) &
+                          cv::Rect(0, 0, glare.cols, glare.rows);
+  cv::Mat near = cv::Mat::zeros(glare.size(), CV_8UC1);
+  cv::dilate(glare(around), near(around), disc);
+  cv::dilate(near(around), near(around), disc);
   const cv::Rect box = cv::boundingRect(near);
   cv::Mat reflection;
   cv::morphologyEx(lightness(box), reflection, cv::MORPH_CLOSE, disc);
