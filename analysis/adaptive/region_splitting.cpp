@@ -98,10 +98,11 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     const auto hill = static_cast<std::int32_t>(i);
     hillOf[static_cast<std::size_t>(pixel)] = hill;
     const float saddle = hills.top[i];
+    std::int32_t root = hill;  // of the pixel's hill, followed as hills join it
     for (const int offset : neighbours) {
       const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
       if (other < 0) continue;
-      std::int32_t a = hills.find(hill), b = hills.find(other);
+      std::int32_t a = root, b = hills.find(other);
       if (a == b) continue;
       // The younger hill (the lower top) ends here, as a colony or as part of the other.
       if (hills.top[static_cast<std::size_t>(a)] > hills.top[static_cast<std::size_t>(b)]) std::swap(a, b);
@@ -111,6 +112,7 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
       if (own) emit(a);
       else hills.area[old] += hills.area[young];
       hills.parent[young] = b;
+      root = b;
     }
   }
   // What remains of each region is its highest hill.
