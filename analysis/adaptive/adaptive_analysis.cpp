@@ -248,9 +248,12 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       continue;
     }
     // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
-    // scale, but no dust on a plate of colonies this size.
+    // scale, but no dust on a plate of colonies this size. The distance map puts a small
+    // disc's middle about half a pixel short of its radius, which matters at this size.
+    const double pinpointRadius = region.deepest + 0.5;
     if (region.deepest < plate.dust && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
-        region.elongation <= pinpointElongation && discCoverage(region, split.peaks) <= cleanDisc) {
+        region.elongation <= pinpointElongation &&
+        static_cast<double>(region.area) <= cleanDisc * CV_PI * pinpointRadius * pinpointRadius) {
       count.colonyPixels += region.area;
       Colony colony;
       colony.centre = region.centroid + cv::Point2d(offset);
