@@ -354,22 +354,26 @@ TEST(AdaptiveMethod, FindsColoniesUnderGlare) {
   }
 }
 
-// Faint light shapes larger than colonies (the wall's reflection along the edge, a
-// lighter patch of agar under colonies) get no marks of their own; colonies standing
-// on the patch are still counted.
+// Faint light shapes (the wall's reflection along the edge, a lighter patch of agar
+// under colonies, droplets of condensation) get no marks of their own; colonies
+// standing on the patch are still counted.
 TEST(AdaptiveMethod, LeavesFaintReflectionsUncounted) {
   const struct {
     const char* name;
+    double blur;
     void (*draw)(cv::Mat&);
   } shapes[] = {
-      {"reflection along the wall", [](cv::Mat& m) { cv::ellipse(m, {600, 600}, {470, 470}, 0, 200, 340, cv::Scalar::all(1), 40); }},
-      {"lighter patch", [](cv::Mat& m) { cv::circle(m, {480, 520}, 140, cv::Scalar::all(1), cv::FILLED); }},
+      {"reflection along the wall", 6.0, [](cv::Mat& m) { cv::ellipse(m, {600, 600}, {470, 470}, 0, 200, 340, cv::Scalar::all(1), 40); }},
+      {"lighter patch", 6.0, [](cv::Mat& m) { cv::circle(m, {480, 520}, 140, cv::Scalar::all(1), cv::FILLED); }},
+      {"condensation", 1.5, [](cv::Mat& m) {
+         for (int i = 0; i < 60; ++i) cv::circle(m, {300 + 97 * i % 600, 300 + 61 * i % 600}, 5, cv::Scalar::all(1), cv::FILLED);
+       }},
   };
   for (const auto& shape : shapes) {
     DrawnPlate plate = drawPlate(recipes[0], 23);
     cv::Mat faint = cv::Mat::zeros(plate.photograph.size(), CV_32F);
     shape.draw(faint);
-    cv::GaussianBlur(faint, faint, cv::Size(), 6.0);
+    cv::GaussianBlur(faint, faint, cv::Size(), shape.blur);
     cv::Mat lighter;
     cv::merge(std::vector<cv::Mat>(3, faint * 25.0), lighter);
     cv::Mat photograph;
