@@ -554,6 +554,27 @@ bool darker(const Pass& pass) {
   return dark.roundColonies > 1.5 * light.roundColonies + 2 && usual(dark) > 1.5 * usual(light);
 }
 
+// Which way a pass's colonies differ from the agar (see `darker`): both where each
+// side shows many round colonies.
+struct Polarity {
+  bool dark = false;
+  bool both = false;
+  int major = 0;        // round colonies on the side that shows more
+  int minor = 0;        // and on the other
+  int chosenRound = 0;  // on the side chosen
+};
+
+Polarity choosePolarity(const Pass& pass) {
+  const int light = pass.light.count.roundColonies, dark = pass.dark.count.roundColonies;
+  Polarity polarity;
+  polarity.dark = darker(pass);
+  polarity.major = std::max(light, dark);
+  polarity.minor = std::min(light, dark);
+  polarity.both = polarity.minor >= 10 && 2 * polarity.minor >= polarity.major;
+  polarity.chosenRound = polarity.dark ? dark : light;
+  return polarity;
+}
+
 }  // namespace
 
 AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) {
@@ -607,27 +628,21 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // where the colonies are too small there, the count at a scale that resolves them.
   const double coarse = std::min(1.0, coarseDiameter / (2.0 * result.ellipse.semiMajor));
   Pass pass = countAtScale(photograph, area, coarse, Sides{});
-  // Which way the colonies differ from the agar (see `darker`); both where each side
-  // shows many round colonies. It is decided at this scale, where the agar's own
-  // texture does not yet show as specks, when the side chosen shows a few round
-  // colonies; otherwise again where the colonies are counted.
-  int lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
-  bool dark = darker(pass);
-  int major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
-  bool both = minor >= 10 && 2 * minor >= major;
-  const bool sure = (dark ? darkRound : lightRound) >= pinpointCompany;
-  const double found = dark ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
+  // Which way the colonies differ from the agar is decided at this scale, where the
+  // agar's own texture does not yet show as specks, when the side chosen shows a few
+  // round colonies; otherwise again where the colonies are counted.
+  Polarity polarity = choosePolarity(pass);
+  const bool sure = polarity.chosenRound >= pinpointCompany;
+  const double found = polarity.dark ? pass.dark.count.typicalRadius : pass.light.count.typicalRadius;
   const double scale = countingScale(coarse, found, wantedRadius);
-  if (scale > 1.2 * coarse && major > 0) {
-    pass = countAtScale(photograph, area, scale, sure ? Sides{both || !dark, both || dark, true} : Sides{});
-    if (!sure) {
-      lightRound = pass.light.count.roundColonies, darkRound = pass.dark.count.roundColonies;
-      dark = darker(pass);
-      major = std::max(lightRound, darkRound), minor = std::min(lightRound, darkRound);
-      both = minor >= 10 && 2 * minor >= major;
-    }
+  if (scale > 1.2 * coarse && polarity.major > 0) {
+    const bool light = polarity.both || !polarity.dark, dark = polarity.both || polarity.dark;
+    pass = countAtScale(photograph, area, scale, sure ? Sides{light, dark, true} : Sides{});
+    if (!sure) polarity = choosePolarity(pass);
   }
   result.countingScale = pass.scale;
+  const bool dark = polarity.dark, both = polarity.both;
+  const int major = polarity.major, minor = polarity.minor;
 
   result.polarity = both ? ColonyPolarity::both : dark ? ColonyPolarity::dark : ColonyPolarity::light;
   const Side& side = dark ? pass.dark : pass.light;
