@@ -41,8 +41,13 @@ DishCircle findDishCircle(const DishView& view) {
   // the frame); the one with the most votes wins. Only where none is found are smaller
   // dishes, down to 20 % of the short side, looked for: a cluster of colonies on a
   // dish that fills the frame can pass for a small dish.
+  // Centres are first looked for where 80 edge points point at them: a dish's rim
+  // here runs to a thousand or more, and each weaker centre costs a pass over every
+  // edge point. Only a faint rim needs the weaker centres.
   std::vector<cv::Vec4f> circles;  // x, y, radius, votes
-  cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
+  cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
+  if (circles.empty())
+    cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
   if (circles.empty())
     cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
 
