@@ -386,6 +386,24 @@ TEST(AdaptiveMethod, LeavesFaintReflectionsUncounted) {
   }
 }
 
+// Small colonies near the wall are no thicker than what is left there of the wall's
+// ring, but they are round specks apart from it: they are counted.
+TEST(AdaptiveMethod, CountsSmallColoniesAgainstTheWall) {
+  DrawnPlate plate = drawPlate(recipes[0], 29);
+  const PlateRecipe& recipe = recipes[0];
+  constexpr int small = 16;
+  for (int i = 0; i < small; ++i) {
+    const double angle = CV_2PI * i / small;
+    const cv::Point at(cvRound(600 + 505 * std::cos(angle)), cvRound(600 + 505 * std::sin(angle)));
+    cv::circle(plate.photograph, at, 3, recipe.colony, cv::FILLED, cv::LINE_AA);
+  }
+  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+  int byWall = 0;
+  for (const Colony& colony : count.colonies) byWall += cv::norm(colony.centre - cv::Point2d(600, 600)) > 493.0;
+  EXPECT_GE(byWall, small - 2);
+  EXPECT_LE(byWall, small);
+}
+
 // Every mixed recipe, scored mark by mark. The targets hold over the whole set; a
 // single plate may miss by more, but none may fall apart.
 TEST(AdaptiveMethod, LocatesTheColoniesOfMixedGeneratedPlates) {

@@ -201,12 +201,46 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
+// The connected patches of `mask` for which `keep(stats row)` holds. They are labelled
+// within the box around the mask's pixels only: most photographs have few or none.
+template <typename Keep>
+cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
+  cv::Mat patches = cv::Mat::zeros(mask.size(), CV_8UC1);
+  const cv::Rect box = cv::boundingRect(mask);
+  if (box.area() == 0) return patches;
+  cv::Mat labels, stats, centres;
+  const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S);
+  std::vector<std::uint8_t> kept(static_cast<std::size_t>(found), 0);
+  for (int i = 1; i < found; ++i) kept[static_cast<std::size_t>(i)] = keep(stats.ptr<int>(i)) ? 255 : 0;
+  for (int y = 0; y < box.height; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    auto* out = patches.ptr<std::uint8_t>(y + box.y) + box.x;
+    for (int x = 0; x < box.width; ++x) out[x] = kept[static_cast<std::size_t>(label[x])];
+  }
+  return patches;
+}
+
+// The patches of `mask` of at least `smallest` pixels.
+cv::Mat largePatches(const cv::Mat& mask, double smallest) {
+  return patchesWhere(mask, [smallest](const int* stats) { return stats[cv::CC_STAT_AREA] >= smallest; });
+}
+
+// The patches of `mask` no wider or taller than `side` that fill at least half their box:
+// specks, not pieces of an arc.
+cv::Mat compactSpecks(const cv::Mat& mask, int side) {
+  return patchesWhere(mask, [side](const int* stats) {
+    const int width = stats[cv::CC_STAT_WIDTH], height = stats[cv::CC_STAT_HEIGHT];
+    return std::max(width, height) <= side && 2 * stats[cv::CC_STAT_AREA] >= width * height;
+  });
+}
+
 struct Plate {
   double typicalRadius = 0.0;
   double dust = 0.0;
   double smallest = 0.0;
   double pinpoint = 0.0;  // lone round colonies down to this radius are counted
   double colonyContrast = 0.0;  // how far the plate's lone colonies stand out from the agar, in the middle
+  cv::Mat wallSpecks;           // specks along the wall: counted as pinpoint colonies or not at all
 };
 
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
@@ -251,7 +285,8 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // scale, but no dust on a plate of colonies this size. The distance map puts a small
     // disc's middle about half a pixel short of its radius, which matters at this size.
     const double pinpointRadius = region.deepest + 0.5;
-    if (region.deepest < plate.dust && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
+    const bool wallSpeck = !plate.wallSpecks.empty() && plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid) + offset) != 0;
+    if ((region.deepest < plate.dust || wallSpeck) && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
         region.elongation <= pinpointElongation &&
         static_cast<double>(region.area) <= cleanDisc * CV_PI * pinpointRadius * pinpointRadius) {
       count.colonyPixels += region.area;
@@ -265,6 +300,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       ++count.pinpoints;
       continue;
     }
+    if (wallSpeck) continue;
     // A large region far fainter than the plate's lone colonies is a reflection or a
     // film on the agar, whatever its shape: only colonies standing out of it as far as
     // the others do are counted.
@@ -370,11 +406,15 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   plate.smallest = std::max(1.5, smallestColony * dishDiameter);
   // Along the edge, what is left of the wall's ring and the meniscus is thinner than
   // any colony: an opening there takes it off the colonies that grow against the wall.
+  // The specks it takes away whole may be pinpoint colonies: they are given back, to be
+  // counted as such or not at all.
   const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
   cv::Mat opened;
   const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
   cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
-  mask.setTo(cv::Scalar(0), band & ~opened);
+  const cv::Mat thin = band & ~opened;
+  plate.wallSpecks = compactSpecks(thin, width);
+  mask.setTo(cv::Scalar(0), thin & ~plate.wallSpecks);
   const double pinpoint = std::max(1.0, pinpointColony * dishDiameter);
   const MaskSplit split = splitMask(mask, plate.smallest, saddleShare, pinpoint);
   plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
@@ -439,24 +479,6 @@ Colony toPhotograph(Colony colony, double scale) {
                         cv::Point(static_cast<int>(std::ceil(colony.box.br().x / scale)),
                                   static_cast<int>(std::ceil(colony.box.br().y / scale))));
   return colony;
-}
-
-// The connected patches of `mask` of at least `smallest` pixels. They are labelled
-// within the box around the mask's pixels only: most photographs have few or none.
-cv::Mat largePatches(const cv::Mat& mask, double smallest) {
-  cv::Mat patches = cv::Mat::zeros(mask.size(), CV_8UC1);
-  const cv::Rect box = cv::boundingRect(mask);
-  if (box.area() == 0) return patches;
-  cv::Mat labels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S);
-  std::vector<std::uint8_t> large(static_cast<std::size_t>(found), 0);
-  for (int i = 1; i < found; ++i) large[static_cast<std::size_t>(i)] = stats.at<int>(i, cv::CC_STAT_AREA) >= smallest ? 255 : 0;
-  for (int y = 0; y < box.height; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    auto* out = patches.ptr<std::uint8_t>(y + box.y) + box.x;
-    for (int x = 0; x < box.width; ++x) out[x] = large[static_cast<std::size_t>(label[x])];
-  }
-  return patches;
 }
 
 // One polarity at one scale: its agar, threshold and count.
