@@ -626,12 +626,16 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   // Colonies are counted on the agar, within the dish. Where the dish runs out of the
   // frame its rim is partly hidden and its fit less sure, and where the agar's own
   // outline covers clearly less than the dish found, that took in some of the bench:
-  // there the agar's outline, where it stands out, is counted within instead.
+  // there the agar's outline, where it stands out, is counted within instead. In the
+  // second case nothing beyond the outline is: the dish's wall was not found, and may
+  // be as light as the colonies.
   CountedArea area{result.ellipse, innerFraction, 1.0, std::nullopt};
   if (const std::optional<DishEllipse> agar = findAgarOutline(view, reducedEllipse)) {
     area.agar = toFull(*agar);
     const double cover = agar->semiMajor * agar->semiMinor / (reducedEllipse.semiMajor * reducedEllipse.semiMinor);
-    if (!insideFrame(reducedEllipse, photograph.reduced.size()) || cover < agarCoversDish)
+    if (cover < agarCoversDish)
+      area = CountedArea{toFull(*agar), outlineInner, 1.0, std::nullopt};
+    else if (!insideFrame(reducedEllipse, photograph.reduced.size()))
       area = CountedArea{toFull(*agar), outlineInner, outlineOuter, std::nullopt};
   }
   // The circle reported is the ellipse's major axis, which is the dish's true diameter
