@@ -342,6 +342,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // Where the region is lumpier than its discs and its brightness shows more
     // colonies than its shape, each hill of brightness is a colony.
     std::vector<MaskPeak> shining;
+    bool byBrightness = false;  // the region's colonies are its hills of brightness
     if (bright != nullptr && discCoverage(region, split.peaks) > lumpyCoverage) {
       for (const cv::Point& at : (*bright)[r]) {
         bool apart = true;
@@ -352,6 +353,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       // one spreading colony with a textured surface, not colonies packed without necks.
       const bool textured = shining.size() >= texturedHills * hills.size() && solidity(split, static_cast<int>(r)) >= texturedSolidity;
       if (shining.size() > hills.size() && !textured) {
+        byBrightness = true;
         hills.clear();
         depths = 0.0;
         for (const MaskPeak& peak : shining) hills.push_back(&peak), depths += peak.depth * peak.depth;
@@ -371,7 +373,9 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       colony.region = label;
       count.colonies.push_back(colony);
     }
-    if (kind == RegionKind::confluent && solidity(split, static_cast<int>(r)) >= confluentSolidity) {
+    // Confluent growth shows no colonies of its own: a region whose brightness showed
+    // them is those colonies, with none estimated beside them.
+    if (kind == RegionKind::confluent && !byBrightness && solidity(split, static_cast<int>(r)) >= confluentSolidity) {
       count.confluent = true;
       const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
       placeEstimates(split, static_cast<int>(r), offset, byArea - static_cast<int>(hills.size()), typicalArea, label, count.colonies);
