@@ -56,6 +56,7 @@ constexpr double brightestPart = 0.95;       // a region's brightest part: the s
 constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no longer than this
 constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
+constexpr double confluentElongation = 3.0;  // and is no longer than this many times its width
 constexpr int countableLimit = 300;          // more colonies than this are beyond the countable range
 
 // One polarity's count, in the coordinates of the reduced photograph.
@@ -374,8 +375,10 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
       count.colonies.push_back(colony);
     }
     // Confluent growth shows no colonies of its own: a region whose brightness showed
-    // them is those colonies, with none estimated beside them.
-    if (kind == RegionKind::confluent && !byBrightness && solidity(split, static_cast<int>(r)) >= confluentSolidity) {
+    // them is those colonies, with none estimated beside them. It spreads as a patch: a
+    // band (a label over the agar's edge) is no growth.
+    if (kind == RegionKind::confluent && !byBrightness && region.elongation <= confluentElongation &&
+        solidity(split, static_cast<int>(r)) >= confluentSolidity) {
       count.confluent = true;
       const int byArea = static_cast<int>(std::lround(static_cast<double>(region.area) / typicalArea));
       placeEstimates(split, static_cast<int>(r), offset, byArea - static_cast<int>(hills.size()), typicalArea, label, count.colonies);
