@@ -37,6 +37,7 @@ struct PlateRecipe {
   int dust;
   double lightSlope;  // lightness change across the dish, in grey levels
   bool glare;
+  cv::Scalar wall{215, 215, 215};
 };
 
 struct DrawnPlate {
@@ -44,13 +45,14 @@ struct DrawnPlate {
   int colonies = 0;
 };
 
-// A 1200 x 1200 photograph: the bench, a dish of radius 520 with a light wall, the agar
-// lit unevenly from one side, colonies of radius 9 to 12 (some in touching pairs) that
-// never overlap each other or the wall, specks of dust, an optional glare patch, blur and noise.
+// A 1200 x 1200 photograph: the bench, a dish of radius 520 with a wall (light unless the
+// recipe says otherwise), the agar lit unevenly from one side, colonies of radius 9 to 12
+// (some in touching pairs) that never overlap each other or the wall, specks of dust, an
+// optional glare patch, blur and noise.
 DrawnPlate drawPlate(const PlateRecipe& recipe, std::uint64_t seed) {
   const cv::Point centre(600, 600);
   cv::Mat photo(1200, 1200, CV_8UC3, recipe.bench);
-  cv::circle(photo, centre, 540, cv::Scalar(215, 215, 215), cv::FILLED);  // the wall
+  cv::circle(photo, centre, 540, recipe.wall, cv::FILLED);
   cv::circle(photo, centre, 520, recipe.agar, cv::FILLED);
   cv::RNG rng(seed);
   std::vector<cv::Vec3f> placed;  // x, y, radius
@@ -402,6 +404,23 @@ TEST(AdaptiveMethod, CountsSmallColoniesAgainstTheWall) {
   for (const Colony& colony : count.colonies) byWall += cv::norm(colony.centre - cv::Point2d(600, 600)) > 493.0;
   EXPECT_GE(byWall, small - 2);
   EXPECT_LE(byWall, small);
+}
+
+// A paper label stuck across the dish's edge, written on, is no colony where it lies
+// over the agar.
+TEST(AdaptiveMethod, LeavesALabelOverTheEdgeUncounted) {
+  PlateRecipe clearWall = recipes[0];
+  clearWall.wall = cv::Scalar::all(55);
+  DrawnPlate plate = drawPlate(clearWall, 31);
+  const cv::RotatedRect label({600.0f, 110.0f}, {340.0f, 130.0f}, 8.0f);
+  cv::Point2f corners[4];
+  label.points(corners);
+  std::vector<cv::Point> outline(corners, corners + 4);
+  cv::fillConvexPoly(plate.photograph, outline, cv::Scalar::all(240), cv::LINE_AA);
+  for (int line = 0; line < 2; ++line)
+    cv::putText(plate.photograph, "48h 1e-4", {470, 100 + 40 * line}, cv::FONT_HERSHEY_SIMPLEX, 1.0, cv::Scalar::all(60), 3);
+  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+  EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.03 * plate.colonies);
 }
 
 // Every mixed recipe, scored mark by mark. The targets hold over the whole set; a

@@ -26,6 +26,9 @@ constexpr double agarFraction = 0.97;        // the agar is estimated over the d
 constexpr double edgeMargin = 0.01;          // of the radius, kept clear inside the agar's edge
 constexpr double ringWidth = 0.015;          // of the radius: the agar's edge shows as a ring at least this wide
 constexpr double edgeBand = 0.04;            // of the radius: the band inside the edge where thin remains of the wall are opened away
+constexpr double labelReach = 0.02;          // of the dish's diameter: what reaches a disc this wide beyond the agar's edge lies over it
+constexpr double labelNear = 1.15;           // of the dish's axes: how far beyond the dish such things are followed
+constexpr double labelSpan = 0.5;            // of the dish's diameter: the most such a thing spans
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
 constexpr double wantedRadius = 6.0;          // colonies are counted where the typical one is this many pixels in radius
@@ -395,6 +398,39 @@ struct CountedArea {
   std::optional<DishEllipse> agar;  // the agar's own outline, where it was found
 };
 
+// What lies across the agar's edge and reaches well beyond it (a label stuck over the
+// dish) is no colony on either side of the edge: the patches of `mask` near the dish
+// with more of their area outside `usable` than a disc of `labelReach` of the dish's
+// diameter in radius. Colonies against the wall reach out less; the wall's ring, which
+// runs all round, spans more of the dish than a label does.
+cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllipse& dish, double scale) {
+  const double diameter = 2.0 * dish.semiMajor * scale;
+  const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
+  cv::Mat labels, stats, centres;
+  const int found = cv::connectedComponentsWithStats(mask & ellipseMask(mask.size(), dish, labelNear, scale), labels, stats,
+                                                     centres, 8, CV_32S);
+  std::vector<std::int64_t> outside(static_cast<std::size_t>(found), 0);
+  for (int y = 0; y < labels.rows; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    const auto* in = usable.ptr<std::uint8_t>(y);
+    for (int x = 0; x < labels.cols; ++x)
+      if (in[x] == 0) ++outside[static_cast<std::size_t>(label[x])];
+  }
+  std::vector<std::uint8_t> across(static_cast<std::size_t>(found), 0);
+  for (int i = 1; i < found; ++i) {
+    const int span = std::max(stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
+    across[static_cast<std::size_t>(i)] =
+        static_cast<double>(outside[static_cast<std::size_t>(i)]) >= outsideLeast && span <= labelSpan * diameter ? 255 : 0;
+  }
+  cv::Mat result(mask.size(), CV_8UC1);
+  for (int y = 0; y < labels.rows; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    auto* out = result.ptr<std::uint8_t>(y);
+    for (int x = 0; x < labels.cols; ++x) out[x] = across[static_cast<std::size_t>(label[x])];
+  }
+  return result;
+}
+
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
                             double scale) {
   const DishEllipse& dish = area.ellipse;
@@ -403,7 +439,9 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   if (!excluded.empty()) mask &= ~excluded;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   count.usableFactor = std::max(0.0, agarEdge(mask, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
-  mask &= ellipseMask(mask.size(), dish, count.usableFactor, scale);
+  const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
+  mask.setTo(cv::Scalar(0), overTheEdge(mask, usable, dish, scale));
+  mask &= usable;
   // Where the dish found reaches past the agar (a lid's rim seen beside the dish, the
   // bench), the agar's own outline bounds what is counted.
   if (area.agar) mask &= ellipseMask(mask.size(), *area.agar, outlineOuter, scale);
