@@ -406,9 +406,18 @@ struct CountedArea {
 cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllipse& dish, double scale) {
   const double diameter = 2.0 * dish.semiMajor * scale;
   const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
+  const cv::Mat near = mask & ellipseMask(mask.size(), dish, labelNear, scale);
+  // Such a patch's pieces outside `usable` span no more than it does: where those pieces
+  // add up to too little, there is none, and the whole mask need not be labelled.
+  const cv::Mat beyond = near & ~usable;
+  std::int64_t inSmallPieces = 0;
+  patchesWhere(beyond, [&](const int* stats) {
+    if (std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter) inSmallPieces += stats[cv::CC_STAT_AREA];
+    return false;
+  });
+  if (static_cast<double>(inSmallPieces) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
   cv::Mat labels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(mask & ellipseMask(mask.size(), dish, labelNear, scale), labels, stats,
-                                                     centres, 8, CV_32S);
+  const int found = cv::connectedComponentsWithStats(near, labels, stats, centres, 8, CV_32S);
   std::vector<std::int64_t> outside(static_cast<std::size_t>(found), 0);
   for (int y = 0; y < labels.rows; ++y) {
     const auto* label = labels.ptr<std::int32_t>(y);
