@@ -410,6 +410,7 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
   // Such a patch's pieces outside `usable` span no more than it does: where those pieces
   // add up to too little, there is none, and the whole mask need not be labelled.
   const cv::Mat beyond = near & ~usable;
+  if (cv::countNonZero(beyond) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
   std::int64_t inSmallPieces = 0;
   patchesWhere(beyond, [&](const int* stats) {
     if (std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter) inSmallPieces += stats[cv::CC_STAT_AREA];
