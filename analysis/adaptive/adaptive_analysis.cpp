@@ -205,23 +205,28 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
+// A mask of `size` set where `labels` (placed at `at`) holds a label that `kept` sets.
+cv::Mat keptLabels(const cv::Mat& labels, const std::vector<std::uint8_t>& kept, cv::Size size, cv::Point at) {
+  cv::Mat result = cv::Mat::zeros(size, CV_8UC1);
+  for (int y = 0; y < labels.rows; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    auto* out = result.ptr<std::uint8_t>(y + at.y) + at.x;
+    for (int x = 0; x < labels.cols; ++x) out[x] = kept[static_cast<std::size_t>(label[x])];
+  }
+  return result;
+}
+
 // The connected patches of `mask` for which `keep(stats row)` holds. They are labelled
 // within the box around the mask's pixels only: most photographs have few or none.
 template <typename Keep>
 cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
-  cv::Mat patches = cv::Mat::zeros(mask.size(), CV_8UC1);
   const cv::Rect box = cv::boundingRect(mask);
-  if (box.area() == 0) return patches;
+  if (box.area() == 0) return cv::Mat::zeros(mask.size(), CV_8UC1);
   cv::Mat labels, stats, centres;
   const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S);
   std::vector<std::uint8_t> kept(static_cast<std::size_t>(found), 0);
   for (int i = 1; i < found; ++i) kept[static_cast<std::size_t>(i)] = keep(stats.ptr<int>(i)) ? 255 : 0;
-  for (int y = 0; y < box.height; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    auto* out = patches.ptr<std::uint8_t>(y + box.y) + box.x;
-    for (int x = 0; x < box.width; ++x) out[x] = kept[static_cast<std::size_t>(label[x])];
-  }
-  return patches;
+  return keptLabels(labels, kept, mask.size(), box.tl());
 }
 
 // The patches of `mask` of at least `smallest` pixels.
@@ -411,12 +416,10 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
   // add up to too little, there is none, and the whole mask need not be labelled.
   const cv::Mat beyond = near & ~usable;
   if (cv::countNonZero(beyond) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
-  std::int64_t inSmallPieces = 0;
-  patchesWhere(beyond, [&](const int* stats) {
-    if (std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter) inSmallPieces += stats[cv::CC_STAT_AREA];
-    return false;
-  });
-  if (static_cast<double>(inSmallPieces) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
+  const bool possible = cv::countNonZero(patchesWhere(beyond, [&](const int* stats) {
+                          return std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter;
+                        })) >= outsideLeast;
+  if (!possible) return cv::Mat::zeros(mask.size(), CV_8UC1);
   cv::Mat labels, stats, centres;
   const int found = cv::connectedComponentsWithStats(near, labels, stats, centres, 8, CV_32S);
   std::vector<std::int64_t> outside(static_cast<std::size_t>(found), 0);
@@ -432,13 +435,7 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
     across[static_cast<std::size_t>(i)] =
         static_cast<double>(outside[static_cast<std::size_t>(i)]) >= outsideLeast && span <= labelSpan * diameter ? 255 : 0;
   }
-  cv::Mat result(mask.size(), CV_8UC1);
-  for (int y = 0; y < labels.rows; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    auto* out = result.ptr<std::uint8_t>(y);
-    for (int x = 0; x < labels.cols; ++x) out[x] = across[static_cast<std::size_t>(label[x])];
-  }
-  return result;
+  return keptLabels(labels, across, mask.size(), cv::Point(0, 0));
 }
 
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
