@@ -390,7 +390,7 @@ TEST(AdaptiveMethod, LeavesFaintReflectionsUncounted) {
 
 // Small colonies near the wall are no thicker than what is left there of the wall's
 // ring, but they are round specks apart from it: they are counted.
-TEST(AdaptiveMethod, CountsSmallColoniesAgainstTheWall) {
+TEST(AdaptiveMethod, CountsSmallColoniesNearTheWall) {
   DrawnPlate plate = drawPlate(recipes[0], 29);
   const PlateRecipe& recipe = recipes[0];
   constexpr int small = 16;
