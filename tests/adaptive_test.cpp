@@ -15,6 +15,7 @@
 
 #include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
+#include "analysis/adaptive/area_reduction.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
@@ -119,6 +120,37 @@ const PlateRecipe recipes[] = {
     {"blood agar on a white bench, glare", {235, 235, 235}, {35, 35, 160}, {200, 215, 225}, 100, 15, 30, 30.0, true},
     {"grey transilluminated plate", {10, 10, 10}, {90, 90, 90}, {200, 200, 200}, 150, 25, 40, 20.0, false},
 };
+
+// The reduction must give OpenCV's INTER_AREA result bit for bit: the counts were
+// measured on it. Factors given directly and as sizes, odd sizes, whole steps (left to
+// OpenCV) and one and three channels.
+TEST(AdaptiveMethod, ReducesByAreaExactlyAsOpenCVDoes) {
+  struct Case {
+    cv::Size source;
+    int type;
+    double factor;      // given as the factor, or 0 to give `reduced` as the size
+    cv::Size reduced;
+  };
+  const Case cases[] = {{{1001, 777}, CV_8UC3, 0.574, {}},  {{1001, 777}, CV_8UC1, 0.3333, {}},
+                        {{640, 480}, CV_8UC3, 0.0, {389, 291}}, {{97, 203}, CV_8UC1, 0.0, {13, 200}},
+                        {{640, 480}, CV_8UC3, 0.5, {}},        {{300, 200}, CV_8UC3, 0.1, {}}};
+  cv::RNG random(7);
+  for (const Case& c : cases) {
+    cv::Mat source(c.source, c.type);
+    random.fill(source, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat expected, reduced;
+    if (c.factor > 0.0) {
+      cv::resize(source, expected, cv::Size(), c.factor, c.factor, cv::INTER_AREA);
+      reduceByArea(source, reduced, expected.size(), c.factor, c.factor);
+    } else {
+      cv::resize(source, expected, c.reduced, 0, 0, cv::INTER_AREA);
+      reduceByArea(source, reduced, c.reduced, static_cast<double>(c.reduced.width) / c.source.width,
+                   static_cast<double>(c.reduced.height) / c.source.height);
+    }
+    ASSERT_EQ(reduced.size(), expected.size()) << c.source << " by " << c.factor;
+    EXPECT_EQ(cv::norm(reduced, expected, cv::NORM_INF), 0.0) << c.source << " by " << c.factor << " to " << c.reduced;
+  }
+}
 
 TEST(AdaptiveMethod, CountsSyntheticPlatesWithinFivePercent) {
   for (const PlateRecipe& recipe : recipes) {

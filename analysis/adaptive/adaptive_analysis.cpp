@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/agar_background.hpp"
+#include "analysis/adaptive/area_reduction.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
@@ -576,10 +577,11 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   Pass pass;
   pass.scale = scale;
   if (scale >= 1.0) pass.photo = photograph.bgr;
-  else if (scale <= photograph.reduction)
-    cv::resize(photograph.reduced, pass.photo,
-               cv::Size(std::max(1, cvRound(photograph.bgr.cols * scale)), std::max(1, cvRound(photograph.bgr.rows * scale))), 0,
-               0, cv::INTER_AREA);
+  else if (scale <= photograph.reduction) {
+    const cv::Size size(std::max(1, cvRound(photograph.bgr.cols * scale)), std::max(1, cvRound(photograph.bgr.rows * scale)));
+    reduceByArea(photograph.reduced, pass.photo, size, static_cast<double>(size.width) / photograph.reduced.cols,
+                 static_cast<double>(size.height) / photograph.reduced.rows);
+  }
   else resizeBy(photograph.bgr, pass.photo, scale, cv::INTER_AREA);
   cv::Mat lab, lightness;
   cv::cvtColor(pass.photo, lab, cv::COLOR_BGR2Lab);

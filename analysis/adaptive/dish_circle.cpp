@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive/area_reduction.hpp"
+
 namespace corvale {
 
 cv::Size scaledSize(cv::Size size, double scale) {
@@ -13,10 +15,17 @@ cv::Size scaledSize(cv::Size size, double scale) {
 }
 
 void resizeBy(const cv::Mat& source, cv::Mat& resized, double scale, int interpolation) {
-  if (cvRound(source.cols * scale) >= 1 && cvRound(source.rows * scale) >= 1)
-    cv::resize(source, resized, cv::Size(), scale, scale, interpolation);
-  else
-    cv::resize(source, resized, scaledSize(source.size(), scale), 0, 0, interpolation);
+  const cv::Size size(cvRound(source.cols * scale), cvRound(source.rows * scale));
+  if (size.width >= 1 && size.height >= 1) {
+    if (interpolation == cv::INTER_AREA) reduceByArea(source, resized, size, scale, scale);
+    else cv::resize(source, resized, cv::Size(), scale, scale, interpolation);
+  } else {
+    const cv::Size least = scaledSize(source.size(), scale);
+    if (interpolation == cv::INTER_AREA)
+      reduceByArea(source, resized, least, static_cast<double>(least.width) / source.cols,
+                   static_cast<double>(least.height) / source.rows);
+    else cv::resize(source, resized, least, 0, 0, interpolation);
+  }
 }
 
 DishView dishView(const cv::Mat& bgr) {
