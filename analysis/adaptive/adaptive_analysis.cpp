@@ -206,6 +206,10 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
+// OpenCV's default labelling gathers statistics several times slower than this one
+// (the same components; only their numbering may differ).
+constexpr int statsLabelling = cv::CCL_GRANA;
+
 // A mask of `size` set where `labels` (placed at `at`) holds a label that `kept` sets.
 cv::Mat keptLabels(const cv::Mat& labels, const std::vector<std::uint8_t>& kept, cv::Size size, cv::Point at) {
   cv::Mat result = cv::Mat::zeros(size, CV_8UC1);
@@ -224,7 +228,7 @@ cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
   const cv::Rect box = cv::boundingRect(mask);
   if (box.area() == 0) return cv::Mat::zeros(mask.size(), CV_8UC1);
   cv::Mat labels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S);
+  const int found = cv::connectedComponentsWithStats(mask(box), labels, stats, centres, 8, CV_32S, statsLabelling);
   std::vector<std::uint8_t> kept(static_cast<std::size_t>(found), 0);
   for (int i = 1; i < found; ++i) kept[static_cast<std::size_t>(i)] = keep(stats.ptr<int>(i)) ? 255 : 0;
   return keptLabels(labels, kept, mask.size(), box.tl());
@@ -421,12 +425,13 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
                           return std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter;
                         })) >= outsideLeast;
   if (!possible) return cv::Mat::zeros(mask.size(), CV_8UC1);
+  const cv::Rect box = cv::boundingRect(near);
   cv::Mat labels, stats, centres;
-  const int found = cv::connectedComponentsWithStats(near, labels, stats, centres, 8, CV_32S);
+  const int found = cv::connectedComponentsWithStats(near(box), labels, stats, centres, 8, CV_32S, statsLabelling);
   std::vector<std::int64_t> outside(static_cast<std::size_t>(found), 0);
   for (int y = 0; y < labels.rows; ++y) {
     const auto* label = labels.ptr<std::int32_t>(y);
-    const auto* in = usable.ptr<std::uint8_t>(y);
+    const auto* in = usable.ptr<std::uint8_t>(y + box.y) + box.x;
     for (int x = 0; x < labels.cols; ++x)
       if (in[x] == 0) ++outside[static_cast<std::size_t>(label[x])];
   }
@@ -436,7 +441,7 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
     across[static_cast<std::size_t>(i)] =
         static_cast<double>(outside[static_cast<std::size_t>(i)]) >= outsideLeast && span <= labelSpan * diameter ? 255 : 0;
   }
-  return keptLabels(labels, across, mask.size(), cv::Point(0, 0));
+  return keptLabels(labels, across, mask.size(), box.tl());
 }
 
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,

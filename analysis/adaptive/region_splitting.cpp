@@ -57,11 +57,13 @@ std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float
 }
 
 // Floods `height` (CV_32F, one pixel larger than `mask` all round) over the mask's
-// pixels from the top down; see splitMask.
+// pixels from the top down; see splitMask. `mask` is the part at `origin` of a frame
+// of `frame` size, which the split describes.
 MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double smallestDepth, double lowestTop,
-                double saddleShare, double smallestDrop) {
+                double saddleShare, double smallestDrop, cv::Point origin, cv::Size frame) {
   MaskSplit split;
-  split.regionOf.create(mask.size(), CV_32S);  // every pixel is written below
+  if (frame == mask.size()) split.regionOf.create(frame, CV_32S);  // every pixel is written below
+  else split.regionOf = cv::Mat::zeros(frame, CV_32S);
   const int width = padded.cols;
 
   // Every vector that grows by a pixel is sized up front: reallocating them cost as
@@ -91,7 +93,7 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   const auto emit = [&](std::int32_t hill) {
     const auto h = static_cast<std::size_t>(hill);
     const int pixel = hills.topPixel[h];
-    peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1), hills.top[h], 0, hills.area[h]});
+    peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1) + origin, hills.top[h], 0, hills.area[h]});
   };
   for (std::size_t i = 0; i < flooding.size(); ++i) {
     const std::int32_t pixel = flooding[i];
@@ -126,17 +128,19 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   }
   std::vector<std::int64_t> sumX(split.regions.size()), sumY(split.regions.size());
   std::vector<std::int64_t> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
-  std::vector<cv::Point> low(split.regions.size(), cv::Point(mask.cols, mask.rows)), high(split.regions.size(), cv::Point(-1, -1));
-  // Row by row, in whole numbers (exact in any order).
-  for (int y = 0; y < mask.rows; ++y) {
-    const std::int32_t* hillRow = hillOf.data() + static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(width) + 1;
+  std::vector<cv::Point> low(split.regions.size(), cv::Point(frame.width, frame.height)), high(split.regions.size(), cv::Point(-1, -1));
+  // Row by row, in whole numbers (exact in any order), in the frame's coordinates.
+  for (int row = 0; row < mask.rows; ++row) {
+    const std::int32_t* hillRow = hillOf.data() + static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(width) + 1;
+    const int y = row + origin.y;
     auto* out = split.regionOf.ptr<std::int32_t>(y);
-    for (int x = 0; x < mask.cols; ++x) {
-      if (hillRow[x] < 0) {
+    for (int x = origin.x; x < origin.x + mask.cols; ++x) {
+      const std::int32_t hill = hillRow[x - origin.x];
+      if (hill < 0) {
         out[x] = 0;
         continue;
       }
-      const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillRow[x]))];
+      const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hill))];
       out[x] = region + 1;
       const auto r = static_cast<std::size_t>(region);
       ++split.regions[r].area;
@@ -172,12 +176,18 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
 
 MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShare, std::optional<double> lowestTop) {
   if (mask.type() != CV_8UC1) throw std::invalid_argument("splitMask: the mask must be CV_8UC1");
-  if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
-  // A zero border, so that the frame's edge bounds the distances too.
+  const cv::Rect box = cv::boundingRect(mask);
+  if (box.area() == 0) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
+  // Only the box around the mask's pixels is looked at, with a margin of two pixels
+  // of background: the distance map's steps reach two pixels, so no distance inside
+  // comes from beyond the margin. A zero border, so that the frame's edge bounds the
+  // distances too.
+  const cv::Rect around = (box + cv::Size(4, 4) - cv::Point(2, 2)) & cv::Rect(cv::Point(0, 0), mask.size());
   cv::Mat padded, distance;
-  cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::copyMakeBorder(mask(around), padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
-  return flood(mask, padded, distance, smallestDepth, lowestTop.value_or(smallestDepth), saddleShare, 1.0);
+  return flood(mask(around), padded, distance, smallestDepth, lowestTop.value_or(smallestDepth), saddleShare, 1.0,
+               around.tl(), mask.size());
 }
 
 MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop) {
@@ -187,7 +197,7 @@ MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddl
   cv::Mat padded, paddedHeight;
   cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::copyMakeBorder(height, paddedHeight, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  return flood(mask, padded, paddedHeight, -1e30, -1e30, saddleShare, smallestDrop);
+  return flood(mask, padded, paddedHeight, -1e30, -1e30, saddleShare, smallestDrop, cv::Point(0, 0), mask.size());
 }
 
 }  // namespace corvale
