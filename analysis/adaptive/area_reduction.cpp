@@ -4,9 +4,14 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace corvale {
 namespace {
@@ -50,19 +55,35 @@ Cells areaCells(int sourceSize, int reducedSize, double step) {
   return table;
 }
 
-// One source row's sums over the cells along it, channel by channel, added in the
-// order OpenCV adds them. `values` holds the row as floats, with room for a cell's
-// span beyond its end.
+// A source pixel as floats: one channel, or three as a vector of four (the fourth
+// unused), whose lanes each add their products in the order OpenCV adds them.
+template <int Channels>
+struct PixelOf {
+  using type = float;
+};
+template <>
+struct PixelOf<3> {
+  using type = float __attribute__((vector_size(16)));
+};
+
+// One source row's sums over the cells along it, channel by channel. `values` holds
+// the row, with room for a cell's span beyond its end.
 template <int Channels, int Span>
 void sumAlongRow(const float* values, const Cells& across, float* sums) {
+  using Pixel = typename PixelOf<Channels>::type;
   const float* weight = across.weights.data();
+  const int span = Span > 0 ? Span : across.span;
   for (const int first : across.first) {
     const float* pixel = values + static_cast<std::ptrdiff_t>(first) * Channels;
-    float sum[Channels] = {};
-    for (int k = 0; k < Span; ++k)
-      for (int c = 0; c < Channels; ++c) sum[c] = sum[c] + pixel[k * Channels + c] * weight[k];
-    weight += Span;
-    for (int c = 0; c < Channels; ++c) *sums++ = sum[c];
+    Pixel sum{};
+    for (int k = 0; k < span; ++k) {
+      Pixel value;
+      std::memcpy(&value, pixel + k * Channels, sizeof value);
+      sum = sum + value * weight[k];
+    }
+    weight += span;
+    if constexpr (Channels == 1) *sums++ = sum;
+    else *sums++ = sum[0], *sums++ = sum[1], *sums++ = sum[2];
   }
 }
 
@@ -73,23 +94,29 @@ void sumAlongRow(const float* values, const Cells& across, float* sums) {
     case 3: return sumAlongRow<Channels, 3>(values, across, sums);
     case 4: return sumAlongRow<Channels, 4>(values, across, sums);
     case 5: return sumAlongRow<Channels, 5>(values, across, sums);
-    default: break;
+    default: return sumAlongRow<Channels, 0>(values, across, sums);
   }
-  const float* weight = across.weights.data();
-  for (const int first : across.first) {
-    const float* pixel = values + static_cast<std::ptrdiff_t>(first) * Channels;
-    float sum[Channels] = {};
-    for (int k = 0; k < across.span; ++k)
-      for (int c = 0; c < Channels; ++c) sum[c] = sum[c] + pixel[k * Channels + c] * weight[k];
-    weight += across.span;
-    for (int c = 0; c < Channels; ++c) *sums++ = sum[c];
+}
+
+// `values` rounded to the nearest (ties to even) and saturated, as cv::saturate_cast
+// rounds them.
+void toBytes(const float* values, std::uint8_t* bytes, std::size_t count) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  for (; i + 16 <= count; i += 16) {
+    const __m128i a = _mm_cvtps_epi32(_mm_loadu_ps(values + i)), b = _mm_cvtps_epi32(_mm_loadu_ps(values + i + 4));
+    const __m128i c = _mm_cvtps_epi32(_mm_loadu_ps(values + i + 8)), d = _mm_cvtps_epi32(_mm_loadu_ps(values + i + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
   }
+#endif
+  for (; i < count; ++i) bytes[i] = cv::saturate_cast<std::uint8_t>(values[i]);
 }
 
 template <int Channels>
 void reduce(const cv::Mat& source, cv::Mat& reduced, const Cells& across, const Cells& down) {
   const std::size_t width = across.first.size() * Channels, length = static_cast<std::size_t>(source.cols) * Channels;
-  std::vector<float> values(length + static_cast<std::size_t>(across.span) * Channels, 0.0f);
+  // Room beyond the row for a cell's span and for the unused fourth float of a pixel.
+  std::vector<float> values(length + static_cast<std::size_t>(across.span + 1) * Channels, 0.0f);
   std::vector<float> rowSums(width), total(width);
   int summedRow = -1;  // the source row whose sums `rowSums` holds
   const float* weight = down.weights.data();
@@ -108,8 +135,7 @@ void reduce(const cv::Mat& source, cv::Mat& reduced, const Cells& across, const 
       else
         for (std::size_t i = 0; i < width; ++i) total[i] = total[i] + weight[k] * rowSums[i];
     }
-    auto* out = reduced.ptr<std::uint8_t>(y);
-    for (std::size_t i = 0; i < width; ++i) out[i] = cv::saturate_cast<std::uint8_t>(total[i]);
+    toBytes(total.data(), reduced.ptr<std::uint8_t>(y), width);
   }
 }
 
