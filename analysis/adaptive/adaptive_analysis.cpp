@@ -417,14 +417,9 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
   const double diameter = 2.0 * dish.semiMajor * scale;
   const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
   const cv::Mat near = mask & ellipseMask(mask.size(), dish, labelNear, scale);
-  // Such a patch's pieces outside `usable` span no more than it does: where those pieces
-  // add up to too little, there is none, and the whole mask need not be labelled.
-  const cv::Mat beyond = near & ~usable;
-  if (cv::countNonZero(beyond) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
-  const bool possible = cv::countNonZero(patchesWhere(beyond, [&](const int* stats) {
-                          return std::max(stats[cv::CC_STAT_WIDTH], stats[cv::CC_STAT_HEIGHT]) <= labelSpan * diameter;
-                        })) >= outsideLeast;
-  if (!possible) return cv::Mat::zeros(mask.size(), CV_8UC1);
+  // Where too little of the mask lies outside `usable`, there is none, and the mask
+  // need not be labelled.
+  if (cv::countNonZero(near & ~usable) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
   const cv::Rect box = cv::boundingRect(near);
   cv::Mat labels, stats, centres;
   const int found = cv::connectedComponentsWithStats(near(box), labels, stats, centres, 8, CV_32S, statsLabelling);
