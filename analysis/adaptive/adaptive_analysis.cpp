@@ -303,6 +303,63 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
 }
 
+// What a region of the mask is taken for before its colonies are counted.
+enum class Verdict {
+  faint,        // unevenness of the agar, condensation or a film
+  pinpoint,     // one pinpoint colony
+  dropped,      // a speck along the wall or dust
+  faintPatch,   // a large faint patch: a reflection or a film, with perhaps colonies standing out of it
+  other,        // not colony-shaped: thin shapes, or a large region to look into
+  colonies,     // colonies, to be counted by their hills
+};
+
+struct Judgement {
+  Verdict verdict = Verdict::colonies;
+  RegionKind kind = RegionKind::colonies;
+  bool large = false;  // at least `recountColonies` typical colonies' area
+  bool thick = false;  // thick enough to hold a colony somewhere
+  double faint = 0.0;  // the contrast below which a region is too faint
+};
+
+Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::int64_t, 256>& contrasts, cv::Point offset,
+                const Plate& plate, int depth) {
+  const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
+  Judgement judgement;
+  // What stands out less at its brightest than the plate's lone colonies do in
+  // their middle is unevenness of the agar, condensation or a film, not a colony.
+  judgement.faint = faintShare * plate.colonyContrast;
+  if (histogramQuantile(contrasts, brightestPart) < judgement.faint) return {Verdict::faint};
+  // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
+  // scale, but no dust on a plate of colonies this size. The distance map puts a small
+  // disc's middle about half a pixel short of its radius, which matters at this size.
+  const double pinpointRadius = region.deepest + 0.5;
+  const bool wallSpeck = !plate.wallSpecks.empty() && plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid) + offset) != 0;
+  if ((region.deepest < plate.dust || wallSpeck) && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
+      region.elongation <= pinpointElongation &&
+      static_cast<double>(region.area) <= cleanDisc * CV_PI * pinpointRadius * pinpointRadius)
+    return {Verdict::pinpoint};
+  if (wallSpeck) return {Verdict::dropped};
+  // A large region far fainter than the plate's lone colonies is a reflection or a
+  // film on the agar, whatever its shape: only colonies standing out of it as far as
+  // the others do are counted.
+  judgement.large = static_cast<double>(region.area) >= recountColonies * CV_PI * plate.typicalRadius * plate.typicalRadius;
+  judgement.thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
+  if (judgement.large && depth == 0 && histogramQuantile(contrasts, 0.5) < judgement.faint) {
+    judgement.verdict = Verdict::faintPatch;
+    return judgement;
+  }
+  judgement.kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
+  // A small compact region as bright as the colonies, too lumpy for its few hills of
+  // shape, is a clump of colonies smaller than the plate's usual ones.
+  if (judgement.kind == RegionKind::other && !judgement.large && region.deepest >= plate.dust &&
+      region.elongation <= clumpElongation && plate.colonyContrast > 0.0 &&
+      histogramQuantile(contrasts, 0.5) >= judgement.faint && solidity(split, regionIndex) >= clumpSolidity)
+    judgement.kind = RegionKind::colonies;
+  if (judgement.kind == RegionKind::other)
+    judgement.verdict = region.deepest < plate.dust ? Verdict::dropped : Verdict::other;
+  return judgement;
+}
+
 // Counts the colonies of the regions of `split`, found in the part of the photograph
 // at `offset`.
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
@@ -310,63 +367,41 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
   const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
-    // What stands out less at its brightest than the plate's lone colonies do in
-    // their middle is unevenness of the agar, condensation or a film, not a colony.
-    const std::array<std::int64_t, 256> contrasts = contrastHistogram(split, static_cast<int>(r), contrast, offset);
-    const double faint = faintShare * plate.colonyContrast;
-    if (histogramQuantile(contrasts, brightestPart) < faint) {
-      count.otherPixels += region.area;
-      continue;
+    const Judgement judgement =
+        judge(split, static_cast<int>(r), contrastHistogram(split, static_cast<int>(r), contrast, offset), offset, plate, depth);
+    switch (judgement.verdict) {
+      case Verdict::faint: count.otherPixels += region.area; continue;
+      case Verdict::pinpoint: {
+        count.colonyPixels += region.area;
+        Colony colony;
+        colony.centre = region.centroid + cv::Point2d(offset);
+        colony.area = static_cast<double>(region.area);
+        colony.radius = std::sqrt(colony.area / CV_PI);
+        colony.box = region.box + offset;
+        colony.region = ++count.regions;
+        count.colonies.push_back(colony);
+        ++count.pinpoints;
+        continue;
+      }
+      case Verdict::dropped: continue;
+      case Verdict::faintPatch:
+        if (judgement.thick)
+          recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(judgement.faint), mask,
+                          count);
+        else
+          count.otherPixels += region.area;
+        continue;
+      case Verdict::other:
+        // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
+        // to hold a colony somewhere is looked into.
+        if (depth == 0 && judgement.large && judgement.thick)
+          recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, 0, mask, count);
+        else
+          count.otherPixels += region.area;
+        continue;
+      case Verdict::colonies: break;
     }
-    // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
-    // scale, but no dust on a plate of colonies this size. The distance map puts a small
-    // disc's middle about half a pixel short of its radius, which matters at this size.
-    const double pinpointRadius = region.deepest + 0.5;
-    const bool wallSpeck = !plate.wallSpecks.empty() && plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid) + offset) != 0;
-    if ((region.deepest < plate.dust || wallSpeck) && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
-        region.elongation <= pinpointElongation &&
-        static_cast<double>(region.area) <= cleanDisc * CV_PI * pinpointRadius * pinpointRadius) {
-      count.colonyPixels += region.area;
-      Colony colony;
-      colony.centre = region.centroid + cv::Point2d(offset);
-      colony.area = static_cast<double>(region.area);
-      colony.radius = std::sqrt(colony.area / CV_PI);
-      colony.box = region.box + offset;
-      colony.region = ++count.regions;
-      count.colonies.push_back(colony);
-      ++count.pinpoints;
-      continue;
-    }
-    if (wallSpeck) continue;
-    // A large region far fainter than the plate's lone colonies is a reflection or a
-    // film on the agar, whatever its shape: only colonies standing out of it as far as
-    // the others do are counted.
-    const bool large = static_cast<double>(region.area) >= recountColonies * typicalArea;
-    const bool thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
-    if (large && depth == 0 && histogramQuantile(contrasts, 0.5) < faint) {
-      if (thick)
-        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(faint), mask, count);
-      else
-        count.otherPixels += region.area;
-      continue;
-    }
-    RegionKind kind = judgeRegion(region, split.peaks, plate.typicalRadius, plate.dust);
-    // A small compact region as bright as the colonies, too lumpy for its few hills of
-    // shape, is a clump of colonies smaller than the plate's usual ones.
-    if (kind == RegionKind::other && !large && region.deepest >= plate.dust && region.elongation <= clumpElongation &&
-        plate.colonyContrast > 0.0 && histogramQuantile(contrasts, 0.5) >= faint &&
-        solidity(split, static_cast<int>(r)) >= clumpSolidity)
-      kind = RegionKind::colonies;
-    if (kind == RegionKind::other) {
-      if (region.deepest < plate.dust) continue;
-      // Thin shapes (rings, arcs, writing) are left alone: only a region thick enough
-      // to hold a colony somewhere is looked into.
-      if (depth == 0 && large && thick)
-        recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, 0, mask, count);
-      else
-        count.otherPixels += region.area;
-      continue;
-    }
+    const RegionKind kind = judgement.kind;
     std::vector<const MaskPeak*> hills;
     double depths = 0.0;
     for (const int index : region.peaks) {
@@ -501,11 +536,15 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
-  // Only regions lumpier than their discs are looked at, in a box around them.
+  // Only regions lumpier than their discs and taken for colonies are looked at, in a
+  // box around them.
   std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
   cv::Rect clumps;
   for (std::size_t r = 0; r < split.regions.size(); ++r)
-    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage) {
+    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage &&
+        judge(split, static_cast<int>(r), contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)),
+              cv::Point(0, 0), plate, 0)
+                .verdict == Verdict::colonies) {
       clumped[r + 1] = 255;
       clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
     }
