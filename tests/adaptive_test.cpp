@@ -152,6 +152,37 @@ TEST(AdaptiveMethod, ReducesByAreaExactlyAsOpenCVDoes) {
   }
 }
 
+// The split describes the whole frame though only the box around the mask is flooded:
+// its regions are the mask's connected patches, with OpenCV's areas and centroids, and
+// their depths are OpenCV's distance map with the frame's edge as background. Masks
+// away from the edges, against them and empty.
+TEST(AdaptiveMethod, SplitsMasksAsOpenCVMeasuresThem) {
+  const std::vector<std::vector<cv::Vec3i>> masks = {
+      {{60, 50, 9}, {75, 50, 8}, {130, 90, 12}},  // a pair and a lone disc, inside
+      {{0, 40, 10}, {150, 119, 14}, {90, 60, 5}},  // discs cut by the frame's edges
+      {}};
+  for (const auto& discs : masks) {
+    cv::Mat mask = cv::Mat::zeros(120, 160, CV_8UC1);
+    for (const cv::Vec3i& d : discs) cv::circle(mask, {d[0], d[1]}, d[2], cv::Scalar(255), cv::FILLED);
+    const MaskSplit split = splitMask(mask, 1.5, 0.1);
+    cv::Mat labels, stats, centres, padded, distance;
+    const int found = cv::connectedComponentsWithStats(mask, labels, stats, centres, 8, CV_32S);
+    cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
+    ASSERT_EQ(static_cast<int>(split.regions.size()), found - 1) << discs.size() << " discs";
+    for (const MaskRegion& region : split.regions) {
+      const int label = labels.at<std::int32_t>(cv::Point(region.centroid));
+      ASSERT_GT(label, 0);
+      EXPECT_EQ(region.area, stats.at<int>(label, cv::CC_STAT_AREA));
+      EXPECT_NEAR(region.centroid.x, centres.at<double>(label, 0), 1e-9);
+      EXPECT_NEAR(region.centroid.y, centres.at<double>(label, 1), 1e-9);
+      double deepest = 0.0;
+      cv::minMaxLoc(distance(cv::Rect(1, 1, mask.cols, mask.rows)), nullptr, &deepest, nullptr, nullptr, labels == label);
+      EXPECT_FLOAT_EQ(region.deepest, static_cast<float>(deepest));
+    }
+  }
+}
+
 TEST(AdaptiveMethod, CountsSyntheticPlatesWithinFivePercent) {
   for (const PlateRecipe& recipe : recipes) {
     const DrawnPlate plate = drawPlate(recipe, 17);
