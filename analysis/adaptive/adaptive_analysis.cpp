@@ -221,14 +221,18 @@ struct Patch {
 std::vector<Patch> labelPatches(const cv::Mat& mask, cv::Mat& labels) {
   const int found = cv::connectedComponents(mask, labels, 8, CV_32S);
   std::vector<Patch> patches(static_cast<std::size_t>(found));
+  // Run by run along each row: a patch's pixels come in runs of one label.
   for (int y = 0; y < labels.rows; ++y) {
     const auto* label = labels.ptr<std::int32_t>(y);
-    for (int x = 0; x < labels.cols; ++x) {
-      if (label[x] == 0) continue;
-      Patch& patch = patches[static_cast<std::size_t>(label[x])];
-      ++patch.area;
-      patch.low = cv::Point(std::min(patch.low.x, x), std::min(patch.low.y, y));
-      patch.high = cv::Point(std::max(patch.high.x, x), std::max(patch.high.y, y));
+    for (int x = 0; x < labels.cols;) {
+      const std::int32_t here = label[x];
+      const int start = x;
+      while (x < labels.cols && label[x] == here) ++x;
+      if (here == 0) continue;
+      Patch& patch = patches[static_cast<std::size_t>(here)];
+      patch.area += x - start;
+      patch.low = cv::Point(std::min(patch.low.x, start), std::min(patch.low.y, y));
+      patch.high = cv::Point(std::max(patch.high.x, x - 1), std::max(patch.high.y, y));
     }
   }
   return patches;

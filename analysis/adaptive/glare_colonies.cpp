@@ -43,10 +43,14 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
   islands(box).setTo(cv::Scalar(255), darker & near(box) & usable(box) & ~notCounted);
   // A dome shows its shaded side darker than the reflection, its shine not: the
   // crescent that stands out is closed into the colony's disc.
+  // The closing and opening are made in the box around the islands, with room for the
+  // closing to widen them and still see background beyond.
   const int shade = std::max(1, static_cast<int>(std::lround(shadeRadius * typicalRadius)));
-  cv::morphologyEx(islands, islands, cv::MORPH_CLOSE,
-                   cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shade + 1, 2 * shade + 1)));
-  cv::morphologyEx(islands, islands, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  const int room = 2 * shade + 2;
+  const cv::Rect shaded = (box + cv::Size(2 * room, 2 * room) - cv::Point(room, room)) & cv::Rect(0, 0, glare.cols, glare.rows);
+  cv::Mat part = islands(shaded);
+  cv::morphologyEx(part, part, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shade + 1, 2 * shade + 1)));
+  cv::morphologyEx(part, part, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   const double depth = std::max(1.0, leastDepth * typicalRadius);
   const MaskSplit split = splitMask(islands, depth, saddleShare);
   for (const MaskRegion& region : split.regions) {
