@@ -284,8 +284,33 @@ struct Plate {
   cv::Mat wallSpecks;           // specks along the wall: counted as pinpoint colonies or not at all
 };
 
+// What a region of the mask is taken for before its colonies are counted.
+enum class Verdict {
+  faint,        // unevenness of the agar, condensation or a film
+  pinpoint,     // one pinpoint colony
+  dropped,      // a speck along the wall or dust
+  faintPatch,   // a large faint patch: a reflection or a film, with perhaps colonies standing out of it
+  other,        // not colony-shaped: thin shapes, or a large region to look into
+  colonies,     // colonies, to be counted by their hills
+};
+
+struct Judgement {
+  Verdict verdict = Verdict::colonies;
+  RegionKind kind = RegionKind::colonies;
+  bool large = false;  // at least `recountColonies` typical colonies' area
+  bool thick = false;  // thick enough to hold a colony somewhere
+  double faint = 0.0;  // the contrast below which a region is too faint
+};
+
+// What is known of a split's regions before they are counted: each one's judgement
+// and, for lumpy regions taken for colonies, their hills of brightness.
+struct RegionNotes {
+  std::vector<Judgement> judgements;
+  std::vector<std::vector<cv::Point>> bright;
+};
+
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
-                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count);
+                  const RegionNotes* notes, cv::Mat& mask, PolarityCount& count);
 
 // A region that is not colony-shaped as a whole may be colonies standing on a lighter
 // patch (the halo of a reflection, a film of growth): its own brightest part, cut at
@@ -306,24 +331,6 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
   countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
 }
-
-// What a region of the mask is taken for before its colonies are counted.
-enum class Verdict {
-  faint,        // unevenness of the agar, condensation or a film
-  pinpoint,     // one pinpoint colony
-  dropped,      // a speck along the wall or dust
-  faintPatch,   // a large faint patch: a reflection or a film, with perhaps colonies standing out of it
-  other,        // not colony-shaped: thin shapes, or a large region to look into
-  colonies,     // colonies, to be counted by their hills
-};
-
-struct Judgement {
-  Verdict verdict = Verdict::colonies;
-  RegionKind kind = RegionKind::colonies;
-  bool large = false;  // at least `recountColonies` typical colonies' area
-  bool thick = false;  // thick enough to hold a colony somewhere
-  double faint = 0.0;  // the contrast below which a region is too faint
-};
 
 Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::int64_t, 256>& contrasts, cv::Point offset,
                 const Plate& plate, int depth) {
@@ -367,12 +374,14 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
 // Counts the colonies of the regions of `split`, found in the part of the photograph
 // at `offset`.
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
-                  const std::vector<std::vector<cv::Point>>* bright, cv::Mat& mask, PolarityCount& count) {
+                  const RegionNotes* notes, cv::Mat& mask, PolarityCount& count) {
   const double typicalArea = CV_PI * plate.typicalRadius * plate.typicalRadius;
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     const MaskRegion& region = split.regions[r];
     const Judgement judgement =
-        judge(split, static_cast<int>(r), contrastHistogram(split, static_cast<int>(r), contrast, offset), offset, plate, depth);
+        notes != nullptr
+            ? notes->judgements[r]
+            : judge(split, static_cast<int>(r), contrastHistogram(split, static_cast<int>(r), contrast, offset), offset, plate, depth);
     switch (judgement.verdict) {
       case Verdict::faint: count.otherPixels += region.area; continue;
       case Verdict::pinpoint: {
@@ -419,8 +428,8 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // colonies than its shape, each hill of brightness is a colony.
     std::vector<MaskPeak> shining;
     bool byBrightness = false;  // the region's colonies are its hills of brightness
-    if (bright != nullptr && discCoverage(region, split.peaks) > lumpyCoverage) {
-      for (const cv::Point& at : (*bright)[r]) {
+    if (notes != nullptr && discCoverage(region, split.peaks) > lumpyCoverage) {
+      for (const cv::Point& at : notes->bright[r]) {
         bool apart = true;
         for (const MaskPeak& kept : shining) apart = apart && cv::norm(kept.at - at) >= 2.0 * plate.dust;
         if (apart) shining.push_back({at, static_cast<float>(plate.typicalRadius), static_cast<std::int32_t>(r), 0});
@@ -542,17 +551,19 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // half the threshold above their saddles.
   // Only regions lumpier than their discs and taken for colonies are looked at, in a
   // box around them.
+  RegionNotes notes;
+  for (std::size_t r = 0; r < split.regions.size(); ++r)
+    notes.judgements.push_back(judge(split, static_cast<int>(r),
+                                     contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)), cv::Point(0, 0),
+                                     plate, 0));
   std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
   cv::Rect clumps;
   for (std::size_t r = 0; r < split.regions.size(); ++r)
-    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage &&
-        judge(split, static_cast<int>(r), contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)),
-              cv::Point(0, 0), plate, 0)
-                .verdict == Verdict::colonies) {
+    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage && notes.judgements[r].verdict == Verdict::colonies) {
       clumped[r + 1] = 255;
       clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
     }
-  std::vector<std::vector<cv::Point>> bright(split.regions.size());
+  notes.bright.resize(split.regions.size());
   if (clumps.area() > 0) {
     cv::Mat inClumps(clumps.size(), CV_8UC1);
     for (int y = 0; y < clumps.height; ++y) {
@@ -572,10 +583,10 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
     std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
     for (const MaskPeak* peak : byHeight) {
       const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at + clumps.tl());
-      if (region > 0) bright[static_cast<std::size_t>(region - 1)].push_back(peak->at + clumps.tl());
+      if (region > 0) notes.bright[static_cast<std::size_t>(region - 1)].push_back(peak->at + clumps.tl());
     }
   }
-  countRegions(split, contrast, cv::Point(0, 0), plate, 0, &bright, mask, count);
+  countRegions(split, contrast, cv::Point(0, 0), plate, 0, &notes, mask, count);
 
   count.mask = mask;
   return count;
