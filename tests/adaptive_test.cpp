@@ -39,6 +39,8 @@ struct PlateRecipe {
   double lightSlope;  // lightness change across the dish, in grey levels
   bool glare;
   cv::Scalar wall{215, 215, 215};
+  int darkSingles = 0;  // colonies drawn in `darkColony` besides the others
+  cv::Scalar darkColony{10, 10, 60};
 };
 
 struct DrawnPlate {
@@ -65,17 +67,17 @@ DrawnPlate drawPlate(const PlateRecipe& recipe, std::uint64_t seed) {
     return true;
   };
   DrawnPlate plate;
-  const auto drawColony = [&](cv::Point2f at, float radius) {
-    cv::circle(photo, cv::Point(at), static_cast<int>(radius), recipe.colony, cv::FILLED, cv::LINE_AA);
+  const auto drawColony = [&](cv::Point2f at, float radius, const cv::Scalar& colour) {
+    cv::circle(photo, cv::Point(at), static_cast<int>(radius), colour, cv::FILLED, cv::LINE_AA);
     placed.push_back({at.x, at.y, radius});
     ++plate.colonies;
   };
-  for (int i = 0; i < recipe.singles; ++i) {
+  for (int i = 0; i < recipe.singles + recipe.darkSingles; ++i) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
       const cv::Point2f at(rng.uniform(150.0f, 1050.0f), rng.uniform(150.0f, 1050.0f));
       const float radius = rng.uniform(9.0f, 12.0f);
       if (!fits(at, radius)) continue;
-      drawColony(at, radius);
+      drawColony(at, radius, i < recipe.singles ? recipe.colony : recipe.darkColony);
       break;
     }
   }
@@ -85,8 +87,8 @@ DrawnPlate drawPlate(const PlateRecipe& recipe, std::uint64_t seed) {
       const float angle = rng.uniform(0.0f, static_cast<float>(CV_2PI));
       const cv::Point2f partner = at + 19.0f * cv::Point2f(std::cos(angle), std::sin(angle));
       if (!fits(at, 10.0f) || !fits(partner, 10.0f + 12.0f)) continue;
-      drawColony(at, 10.5f);
-      drawColony(partner, 10.5f);
+      drawColony(at, 10.5f, recipe.colony);
+      drawColony(partner, 10.5f, recipe.colony);
       break;
     }
   }
@@ -467,6 +469,18 @@ TEST(AdaptiveMethod, CountsSmallColoniesNearTheWall) {
   for (const Colony& colony : count.colonies) byWall += cv::norm(colony.centre - cv::Point2d(600, 600)) > 493.0;
   EXPECT_GE(byWall, small - 2);
   EXPECT_LE(byWall, small);
+}
+
+// Light and dark colonies on one plate are both counted.
+TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
+  PlateRecipe mixed = recipes[0];
+  mixed.singles = 40;
+  mixed.touchingPairs = 0;
+  mixed.darkSingles = 30;
+  const DrawnPlate plate = drawPlate(mixed, 37);
+  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+  EXPECT_EQ(count.polarity, ColonyPolarity::both);
+  EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.05 * plate.colonies);
 }
 
 // A paper label stuck across the dish's edge, written on, is no colony where it lies

@@ -707,7 +707,9 @@ bool darker(const Pass& pass) {
 }
 
 // Which way a pass's colonies differ from the agar (see `darker`): both where each
-// side shows many round colonies.
+// side shows many round colonies, and the side with fewer is mostly colony-shaped. What
+// stands out on a side that is mostly shapeless (agar showing between colonies, the
+// wall's texture, writing) breaks into round pieces too, and they are not colonies.
 struct Polarity {
   bool dark = false;
   bool both = false;
@@ -722,7 +724,8 @@ Polarity choosePolarity(const Pass& pass) {
   polarity.dark = darker(pass);
   polarity.major = std::max(light, dark);
   polarity.minor = std::min(light, dark);
-  polarity.both = polarity.minor >= 10 && 2 * polarity.minor >= polarity.major;
+  const PolarityCount& fewer = light >= dark ? pass.dark.count : pass.light.count;
+  polarity.both = polarity.minor >= 10 && 2 * polarity.minor >= polarity.major && fewer.otherPixels <= fewer.colonyPixels;
   polarity.chosenRound = polarity.dark ? dark : light;
   return polarity;
 }
