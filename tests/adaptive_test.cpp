@@ -18,6 +18,7 @@
 #include "analysis/adaptive/area_reduction.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
+#include "analysis/adaptive/lightness.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 #include "analysis/dish_analysis.hpp"
@@ -122,6 +123,24 @@ const PlateRecipe recipes[] = {
     {"blood agar on a white bench, glare", {235, 235, 235}, {35, 35, 160}, {200, 215, 225}, 100, 15, 30, 30.0, true},
     {"grey transilluminated plate", {10, 10, 10}, {90, 90, 90}, {200, 200, 200}, 150, 25, 40, 20.0, false},
 };
+
+// The lightness must be OpenCV's Lab L channel bit for bit, for every colour: the counts
+// were measured on it.
+TEST(AdaptiveMethod, GivesOpenCVsLightnessForEveryColour) {
+  cv::Mat every(4096, 4096, CV_8UC3);
+  for (int i = 0; i < (1 << 24); ++i) {
+    auto* pixel = every.ptr<std::uint8_t>() + 3 * i;
+    pixel[0] = static_cast<std::uint8_t>(i), pixel[1] = static_cast<std::uint8_t>(i >> 8), pixel[2] = static_cast<std::uint8_t>(i >> 16);
+  }
+  cv::Mat lab, expected, lightness;
+  cv::cvtColor(every, lab, cv::COLOR_BGR2Lab);
+  cv::extractChannel(lab, expected, 0);
+  lightnessOf(every, lightness);
+  EXPECT_EQ(cv::countNonZero(lightness != expected), 0);
+  // A view into a larger image is read row by row.
+  lightnessOf(every(cv::Rect(3, 5, 101, 7)), lightness);
+  EXPECT_EQ(cv::countNonZero(lightness != expected(cv::Rect(3, 5, 101, 7))), 0);
+}
 
 // The reduction must give OpenCV's INTER_AREA result bit for bit: the counts were
 // measured on it. Factors given directly and as sizes, odd sizes, whole steps (left to

@@ -12,6 +12,7 @@
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
+#include "analysis/adaptive/lightness.hpp"
 #include "analysis/adaptive/mesh_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
@@ -659,10 +660,8 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
                  static_cast<double>(size.height) / photograph.reduced.rows);
   }
   else resizeBy(photograph.bgr, pass.photo, scale, cv::INTER_AREA);
-  cv::Mat lab, lightness;
-  cv::cvtColor(pass.photo, lab, cv::COLOR_BGR2Lab);
-  cv::extractChannel(lab, lightness, 0);
-  lab.release();
+  cv::Mat lightness;
+  lightnessOf(pass.photo, lightness);
   const cv::Mat agarArea = ellipseMask(lightness.size(), dish, agarFraction, scale);
   // Glare: patches so bright that the camera saturated, too large to be the shine on a
   // colony's dome. Nothing can be seen under them.
