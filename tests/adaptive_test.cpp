@@ -388,6 +388,15 @@ TEST(AdaptiveMethod, FitsATiltedDishAsAnEllipse) {
   EXPECT_NEAR(dish.semiMajor, 400.0, 12.0);
   EXPECT_NEAR(dish.semiMinor, 300.0, 12.0);
   EXPECT_NEAR(cv::norm(dish.centre - cv::Point2d(600, 450)), 0.0, 8.0);
+  // A dish seen slightly askew, with its wall and colonies: the circle found fits its
+  // long axis, and is no fit of the dish.
+  for (const std::size_t recipe : {0u, 1u, 3u}) {
+    testing::PlateRecipe askew = testing::mixedRecipes()[recipe];
+    askew.tilt = 0.94;
+    const testing::GeneratedPlate plate = testing::generatePlate(askew, 8 + 2 * recipe);
+    const DishEllipse fitted = fitDishEllipse(plate.photograph, findDishCircle(plate.photograph));
+    EXPECT_NEAR(fitted.semiMinor / fitted.semiMajor, 0.94, 0.025) << askew.name;
+  }
 }
 
 // The agar's own outline, from a guess of the dish that is off: a dish running out of

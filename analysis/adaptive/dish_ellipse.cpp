@@ -175,14 +175,18 @@ DishEllipse fitDishEllipse(const DishView& view, const DishCircle& circle) {
   if (const auto traced = traceOutline(grey, cv::Point2d(grey.cols / 2.0, grey.rows / 2.0), std::min(grey.cols, grey.rows) / 2.0))
     candidates.push_back(*traced);
   if (candidates.empty()) return dish;
-  std::vector<double> support;
-  for (const cv::RotatedRect& candidate : candidates) support.push_back(outlineSupport(grey, candidate));
+  std::vector<double> support, edged(candidates.size(), 0.0);
+  for (std::size_t i = 0; i < candidates.size(); ++i) support.push_back(outlineSupport(grey, candidates[i], &edged[i]));
   const auto best = static_cast<std::size_t>(std::max_element(support.begin(), support.end()) - support.begin());
   std::size_t chosen = best;
   const auto size = [](const cv::RotatedRect& e) { return static_cast<double>(e.size.width) + e.size.height; };
+  // A larger outline must also be followed by an edge nearly as far round as the best:
+  // a circle as wide as a tilted dish's long axis meets its edges only near the ends of
+  // that axis.
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const double apart = cv::norm(candidates[i].center - candidates[best].center);
-    if (apart < 0.05 * size(candidates[best]) && support[i] >= 0.6 * support[best] && size(candidates[i]) > size(candidates[chosen]))
+    if (apart < 0.05 * size(candidates[best]) && support[i] >= 0.6 * support[best] && size(candidates[i]) > size(candidates[chosen]) &&
+        edged[i] >= tracedEdgeShare * edged[best])
       chosen = i;
   }
   // A near circle is kept as the circle: it is the more precise fit of a dish seen from above.
