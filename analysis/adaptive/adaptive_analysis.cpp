@@ -59,6 +59,7 @@ constexpr double otherNoticeable = 0.02;     // this share of the dish at least:
 constexpr double faintShare = 0.5;           // of the lone colonies' middle contrast: fainter at its brightest is no colony,
                                              // fainter in its middle no growth
 constexpr double brightestPart = 0.95;       // a region's brightest part: the share of its pixels below it
+constexpr double flatShare = 0.85;           // of a region looked into: a brighter part this large is the region itself
 constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no longer than this
 constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
@@ -328,6 +329,12 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   cv::compare(roi, level, brighter, cv::CMP_GT);
   brighter &= inRegion;
   cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  // Where the brighter part is nearly all of the region, the region is one flat patch
+  // (a label's paper between the letters written on it), not colonies standing on it.
+  if (cv::countNonZero(brighter) > flatShare * static_cast<double>(region.area)) {
+    count.otherPixels += region.area;
+    return;
+  }
   mask(box + offset).setTo(cv::Scalar(0), inRegion & ~brighter);
   const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
   countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
