@@ -499,6 +499,21 @@ TEST(AdaptiveMethod, CountsSmallColoniesNearTheWall) {
   EXPECT_LE(byWall, small);
 }
 
+// An underexposed photograph: a dark agar on a dark bench, its wall a few grey levels
+// lighter. The rim is too faint for the edge thresholds until the levels are stretched.
+TEST(AdaptiveMethod, FindsTheDishOfAnUnderexposedPhotograph) {
+  cv::Mat photo(900, 1000, CV_8UC3, cv::Scalar::all(22));
+  cv::circle(photo, {500, 450}, 392, cv::Scalar::all(34), cv::FILLED, cv::LINE_AA);
+  cv::circle(photo, {500, 450}, 380, cv::Scalar(28, 36, 36), cv::FILLED, cv::LINE_AA);
+  for (int i = 0; i < 12; ++i)
+    cv::circle(photo, cv::Point(500 + (i % 4 - 2) * 120 + 60, 450 + (i / 4 - 1) * 150), 12, cv::Scalar(48, 56, 56), cv::FILLED);
+  cv::GaussianBlur(photo, photo, cv::Size(), 1.5);
+  const DishCircle dish = findDishCircle(photo);
+  ASSERT_TRUE(dish.found);
+  EXPECT_NEAR(dish.radius, 392.0, 14.0);
+  EXPECT_NEAR(cv::norm(dish.centre - cv::Point2d(500, 450)), 0.0, 6.0);
+}
+
 // Light and dark colonies on one plate are both counted.
 TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
   PlateRecipe mixed = recipes[0];

@@ -1,6 +1,8 @@
 #include "analysis/adaptive/dish_circle.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cmath>
 #include <vector>
 
@@ -27,6 +29,31 @@ void resizeBy(const cv::Mat& source, cv::Mat& resized, double scale, int interpo
     else cv::resize(source, resized, least, 0, 0, interpolation);
   }
 }
+
+namespace {
+
+constexpr double stretchTail = 0.01;  // of the pixels at either end, left out of the range stretched
+constexpr int narrowRange = 160;      // grey levels: a photograph spanning fewer is stretched
+
+// `grey` with the levels between its darkest and lightest hundredth stretched over
+// 0..255; empty where it already spans most of the range.
+cv::Mat stretchedGrey(const cv::Mat& grey) {
+  std::array<int, 256> histogram{};
+  for (int y = 0; y < grey.rows; ++y) {
+    const auto* value = grey.ptr<std::uint8_t>(y);
+    for (int x = 0; x < grey.cols; ++x) ++histogram[value[x]];
+  }
+  const double tail = stretchTail * static_cast<double>(grey.total());
+  int low = 0, high = 255;
+  for (double seen = 0.0; low < 255 && (seen += histogram[static_cast<std::size_t>(low)]) <= tail;) ++low;
+  for (double seen = 0.0; high > 0 && (seen += histogram[static_cast<std::size_t>(high)]) <= tail;) --high;
+  if (high - low >= narrowRange || high <= low) return {};
+  cv::Mat stretched;
+  grey.convertTo(stretched, CV_8U, 255.0 / (high - low), -255.0 * low / (high - low));
+  return stretched;
+}
+
+}  // namespace
 
 DishView dishView(const cv::Mat& bgr) {
   DishView view;
@@ -59,6 +86,17 @@ DishCircle findDishCircle(const DishView& view) {
     cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
   if (circles.empty())
     cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
+  // An underexposed photograph (a dark agar on a dark bench in dim light) can show its
+  // rim too faintly for the edge thresholds: there the grey levels are stretched over
+  // the full range and the dish looked for again.
+  if (circles.empty()) {
+    const cv::Mat stretched = stretchedGrey(grey);
+    if (!stretched.empty()) {
+      cv::HoughCircles(stretched, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
+      if (circles.empty())
+        cv::HoughCircles(stretched, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
+    }
+  }
 
   DishCircle dish;
   dish.centre = cv::Point2d(view.frame.width / 2.0, view.frame.height / 2.0);
