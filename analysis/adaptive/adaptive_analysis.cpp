@@ -524,7 +524,11 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   cv::Mat mask = contrast > threshold;
   if (!excluded.empty()) mask &= ~excluded;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
-  count.usableFactor = std::max(0.0, agarEdge(mask, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
+  // The wall's ring can stand out only in places (a dim photograph, a textured wall):
+  // closed over small gaps, it still shows as a ring.
+  cv::Mat closed;
+  cv::morphologyEx(mask, closed, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  count.usableFactor = std::max(0.0, agarEdge(closed, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
   mask.setTo(cv::Scalar(0), overTheEdge(mask, usable, dish, scale));
   mask &= usable;
