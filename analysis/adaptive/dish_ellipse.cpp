@@ -14,6 +14,7 @@ namespace {
 constexpr int rays = 180;
 constexpr double tracedEdgeShare = 0.8;   // of the rays: an outline found without a circle must follow an edge this far round
 constexpr float minimumEdge = 12.0f;      // grey levels over three pixels: weaker edges are the agar's texture
+constexpr double nestedGaps = 0.25;      // an outline around another is larger along both axes, the one gap at least this share of the other
 constexpr double strongShare = 0.5;      // of a ray's strongest edge: the outermost edge this strong is the wall
 
 // Bilinear sample of a CV_32F image; -1 outside.
@@ -180,13 +181,21 @@ DishEllipse fitDishEllipse(const DishView& view, const DishCircle& circle) {
   const auto best = static_cast<std::size_t>(std::max_element(support.begin(), support.end()) - support.begin());
   std::size_t chosen = best;
   const auto size = [](const cv::RotatedRect& e) { return static_cast<double>(e.size.width) + e.size.height; };
-  // A larger outline must also be followed by an edge nearly as far round as the best:
-  // a circle as wide as a tilted dish's long axis meets its edges only near the ends of
-  // that axis.
+  // A larger outline must also lie outside the best along both its axes, or be followed
+  // by an edge nearly as far round: a circle as wide as a tilted dish's long axis is
+  // larger only across the short one, and meets the dish's edges only near the ends of
+  // the long one.
+  const auto axes = [](const cv::RotatedRect& e) {
+    return std::pair{std::max(e.size.width, e.size.height) / 2.0, std::min(e.size.width, e.size.height) / 2.0};
+  };
+  const auto [bestMajor, bestMinor] = axes(candidates[best]);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const double apart = cv::norm(candidates[i].center - candidates[best].center);
+    const auto [major, minor] = axes(candidates[i]);
+    const double alongMajor = major - bestMajor, alongMinor = minor - bestMinor;
+    const bool enclosing = std::min(alongMajor, alongMinor) >= nestedGaps * std::max(alongMajor, alongMinor);
     if (apart < 0.05 * size(candidates[best]) && support[i] >= 0.6 * support[best] && size(candidates[i]) > size(candidates[chosen]) &&
-        edged[i] >= tracedEdgeShare * edged[best])
+        (enclosing || edged[i] >= tracedEdgeShare * edged[best]))
       chosen = i;
   }
   // A near circle is kept as the circle: it is the more precise fit of a dish seen from above.
