@@ -514,6 +514,31 @@ TEST(AdaptiveMethod, FindsTheDishOfAnUnderexposedPhotograph) {
   EXPECT_NEAR(cv::norm(dish.centre - cv::Point2d(500, 450)), 0.0, 6.0);
 }
 
+// Large colonies packed over most of the dish: the agar shows only as a darker network
+// between them, and they are counted from its meshes.
+TEST(AdaptiveMethod, CountsColoniesThatCoverMostOfTheDish) {
+  cv::Mat photo(1200, 1200, CV_8UC3, cv::Scalar::all(40));
+  cv::circle(photo, {600, 600}, 540, cv::Scalar::all(215), cv::FILLED);
+  cv::circle(photo, {600, 600}, 520, cv::Scalar(30, 30, 150), cv::FILLED);
+  cv::RNG rng(43);
+  int colonies = 0;
+  for (int row = -5; row <= 5; ++row)
+    for (int column = -5; column <= 5; ++column) {
+      const cv::Point2d at(600 + 116.0 * (column + 0.5 * (row & 1)), 600 + 100.0 * row);
+      if (cv::norm(at - cv::Point2d(600, 600)) > 430.0) continue;
+      cv::circle(photo, cv::Point(at), 55 + rng.uniform(-3, 3), cv::Scalar(200, 215, 225), cv::FILLED, cv::LINE_AA);
+      ++colonies;
+    }
+  cv::GaussianBlur(photo, photo, cv::Size(), 1.5);
+  cv::Mat noise(photo.size(), CV_16SC3);
+  rng.fill(noise, cv::RNG::NORMAL, 0.0, 2.5);
+  photo.convertTo(photo, CV_16SC3);
+  photo += noise;
+  photo.convertTo(photo, CV_8UC3);
+  const AdaptiveCount count = countColoniesAdaptive(photo);
+  EXPECT_NEAR(static_cast<double>(count.colonies.size()), colonies, 0.1 * colonies);
+}
+
 // Light and dark colonies on one plate are both counted.
 TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
   PlateRecipe mixed = recipes[0];

@@ -49,6 +49,8 @@ constexpr double texturedSolidity = 0.93;     // a region filling its hull this 
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double lumpyCoverage = 1.1;        // a region more than this over its hills' discs may hide colonies its shape does not show
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
+constexpr double networkShare = 0.1;         // of the area counted: a darker network this large shows the agar between colonies
+constexpr double networkDominates = 10.0;    // when it is this many times what stands out lighter
 constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
@@ -74,6 +76,7 @@ struct PolarityCount {
   double usableFactor = 1.0;  // of the dish ellipse's axes
   std::int64_t colonyPixels = 0;
   std::int64_t otherPixels = 0;
+  std::int64_t usablePixels = 0;  // of the area counted within
   int roundColonies = 0;      // regions that are one round colony: the plainest evidence of colonies
   int pinpoints = 0;          // colonies below the usual size: weak evidence
   std::uint32_t regions = 0;  // regions counted
@@ -530,6 +533,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   cv::morphologyEx(mask, closed, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
   count.usableFactor = std::max(0.0, agarEdge(closed, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
+  count.usablePixels = cv::countNonZero(usable);
   mask.setTo(cv::Scalar(0), overTheEdge(mask, usable, dish, scale));
   mask &= usable;
   // Where the dish found reaches past the agar (a lid's rim seen beside the dish, the
@@ -713,6 +717,13 @@ bool darker(const Pass& pass) {
   const auto usual = [](const PolarityCount& count) {
     return static_cast<double>(count.colonies.size() - static_cast<std::size_t>(countEstimated(count.colonies))) - count.pinpoints;
   };
+  // Light colonies covering most of the dish leave the agar showing between them as a
+  // darker network, and the light side sees little but their texture: what is darker
+  // is mostly shapeless, covers a fair share of the dish and many times what is lighter.
+  const double darkNetwork = static_cast<double>(dark.otherPixels);
+  if (darkNetwork > static_cast<double>(dark.colonyPixels) && darkNetwork > networkShare * static_cast<double>(dark.usablePixels) &&
+      darkNetwork > networkDominates * static_cast<double>(light.colonyPixels + light.otherPixels))
+    return true;
   return dark.roundColonies > 1.5 * light.roundColonies + 2 && usual(dark) > 1.5 * usual(light);
 }
 
