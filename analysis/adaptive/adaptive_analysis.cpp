@@ -530,7 +530,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // The wall's ring can stand out only in places (a dim photograph, a textured wall):
   // closed over small gaps, it still shows as a ring.
   cv::Mat closed;
-  cv::morphologyEx(mask, closed, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  cv::morphologyEx(mask, closed, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5)));
   count.usableFactor = std::max(0.0, agarEdge(closed, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
   count.usablePixels = cv::countNonZero(usable);
