@@ -539,6 +539,17 @@ TEST(AdaptiveMethod, CountsColoniesThatCoverMostOfTheDish) {
   EXPECT_NEAR(static_cast<double>(count.colonies.size()), colonies, 0.1 * colonies);
 }
 
+// An overexposed photograph clips the tops of the brighter colonies to white: those are
+// colonies, not reflections hiding them.
+TEST(AdaptiveMethod, CountsColoniesWhoseTopsAreClipped) {
+  for (const std::size_t recipe : {2u, 10u}) {
+    testing::GeneratedPlate plate = testing::generatePlate(testing::mixedRecipes()[recipe], 14 + recipe);
+    plate.photograph.convertTo(plate.photograph, -1, 1.4);
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.05 * plate.colonies) << recipe;
+  }
+}
+
 // Light and dark colonies on one plate are both counted.
 TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
   PlateRecipe mixed = recipes[0];

@@ -54,6 +54,9 @@ constexpr double networkDominates = 10.0;    // when it is this many times what 
 constexpr double darkWorthCounting = 0.25;   // of the light side's colony pixels: less darker area than this cannot be dark colonies
 constexpr double glareLightness = 250.0;     // lightness at which the camera saturates: glare
 constexpr double glareShare = 0.002;         // of the dish: glare this large is flagged
+constexpr double clippedFill = 0.45;         // a colony's clipped top fills this much of its box at least
+constexpr double clippedElongation = 1.5;    // and is no longer than this across
+constexpr int clippedColonies = 3;           // saturated patches: this many compact ones are colonies' tops
 constexpr double glarePatch = 0.0005;        // of the dish: saturated patches this large are reflections, not a colony's shine
 constexpr double otherShare = 0.25;          // of the dish: this much standing out and not colony-shaped is unreadable
 constexpr double otherDominates = 10.0;      // or this many times the colonies' area, when it covers
@@ -267,9 +270,27 @@ cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
   return keptLabels(labels, kept, mask.size(), box.tl());
 }
 
-// The patches of `mask` of at least `smallest` pixels.
-cv::Mat largePatches(const cv::Mat& mask, double smallest) {
-  return patchesWhere(mask, [smallest](const Patch& patch) { return patch.area >= smallest; });
+// Saturated patches of at least `smallest` pixels that are reflections. A photograph
+// exposed for the agar clips the tops of the brightest colonies: where several large
+// saturated patches are compact (round or square, though ragged: filling nearly half
+// their box or more), those are colonies, and only the others are reflections.
+cv::Mat glarePatches(const cv::Mat& saturated, double smallest) {
+  const cv::Rect box = cv::boundingRect(saturated);
+  if (box.area() == 0) return cv::Mat::zeros(saturated.size(), CV_8UC1);
+  cv::Mat labels;
+  const std::vector<Patch> patches = labelPatches(saturated(box), labels);
+  const auto compact = [](const Patch& patch) {
+    const int longer = std::max(patch.width(), patch.height()), shorter = std::min(patch.width(), patch.height());
+    return longer <= clippedElongation * shorter && patch.area >= clippedFill * patch.width() * patch.height();
+  };
+  int large = 0, clipped = 0;
+  for (std::size_t i = 1; i < patches.size(); ++i)
+    if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
+  const bool colonyTops = clipped >= clippedColonies && 2 * clipped >= large;
+  std::vector<std::uint8_t> kept(patches.size(), 0);
+  for (std::size_t i = 1; i < patches.size(); ++i)
+    kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
+  return keptLabels(labels, kept, saturated.size(), box.tl());
 }
 
 // The patches of `mask` no wider or taller than `side` that fill at least half their box:
@@ -681,7 +702,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   // Glare: patches so bright that the camera saturated, too large to be the shine on a
   // colony's dome. Nothing can be seen under them.
   pass.lightness = lightness;
-  pass.glare = largePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
+  pass.glare = glarePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
   // Nothing is excluded (an empty matrix) where there is no glare; otherwise its
   // surroundings, found in the box around it.
   cv::Mat nearGlare;
