@@ -80,6 +80,7 @@ struct PolarityCount {
   std::int64_t colonyPixels = 0;
   std::int64_t otherPixels = 0;
   std::int64_t usablePixels = 0;  // of the area counted within
+  double colonyContrast = 0.0;   // how far its lone colonies stand out, in the middle; 0 when too few
   int roundColonies = 0;      // regions that are one round colony: the plainest evidence of colonies
   int pinpoints = 0;          // colonies below the usual size: weak evidence
   std::uint32_t regions = 0;  // regions counted
@@ -306,7 +307,7 @@ struct Plate {
   double dust = 0.0;
   double smallest = 0.0;
   double pinpoint = 0.0;  // lone round colonies down to this radius are counted
-  double colonyContrast = 0.0;  // how far the plate's lone colonies stand out from the agar, in the middle
+  double colonyContrast = 0.0;   // how far its lone colonies stand out, in the middle; 0 when too few  // how far the plate's lone colonies stand out from the agar, in the middle
   cv::Mat wallSpecks;           // specks along the wall: counted as pinpoint colonies or not at all
 };
 
@@ -582,7 +583,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // Pinpoints are colonies only beside colonies of the usual size: alone they are dust.
   const auto usual = std::count_if(split.regions.begin(), split.regions.end(),
                                    [&](const MaskRegion& region) { return region.deepest >= plate.smallest; });
-  plate.colonyContrast = loneColonyContrast(split, contrast, plate.dust);
+  plate.colonyContrast = count.colonyContrast = loneColonyContrast(split, contrast, plate.dust);
   plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
@@ -745,6 +746,9 @@ bool darker(const Pass& pass) {
   if (darkNetwork > static_cast<double>(dark.colonyPixels) && darkNetwork > networkShare * static_cast<double>(dark.usablePixels) &&
       darkNetwork > networkDominates * static_cast<double>(light.colonyPixels + light.otherPixels))
     return true;
+  // Dark specks that stand out far less than the light side's lone colonies are the
+  // agar's grain or the photograph's noise, however many of them are round.
+  if (light.colonyContrast > 0.0 && dark.colonyContrast < faintShare * light.colonyContrast) return false;
   return dark.roundColonies > 1.5 * light.roundColonies + 2 && usual(dark) > 1.5 * usual(light);
 }
 
