@@ -258,17 +258,26 @@ cv::Mat keptLabels(const cv::Mat& labels, const std::vector<std::uint8_t>& kept,
   return result;
 }
 
-// The connected patches of `mask` for which `keep(patch)` holds. They are labelled
-// within the box around the mask's pixels only: most photographs have few or none.
-template <typename Keep>
-cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
+// The connected patches of `mask` that `choose` keeps: given every patch (index 0 the
+// background), it sets 255 for each one kept. They are labelled within the box around
+// the mask's pixels only: most photographs have few or none.
+template <typename Choose>
+cv::Mat patchesChosen(const cv::Mat& mask, Choose choose) {
   const cv::Rect box = cv::boundingRect(mask);
   if (box.area() == 0) return cv::Mat::zeros(mask.size(), CV_8UC1);
   cv::Mat labels;
   const std::vector<Patch> patches = labelPatches(mask(box), labels);
   std::vector<std::uint8_t> kept(patches.size(), 0);
-  for (std::size_t i = 1; i < patches.size(); ++i) kept[i] = keep(patches[i]) ? 255 : 0;
+  choose(patches, kept);
   return keptLabels(labels, kept, mask.size(), box.tl());
+}
+
+// The connected patches of `mask` for which `keep(patch)` holds.
+template <typename Keep>
+cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
+  return patchesChosen(mask, [&](const std::vector<Patch>& patches, std::vector<std::uint8_t>& kept) {
+    for (std::size_t i = 1; i < patches.size(); ++i) kept[i] = keep(patches[i]) ? 255 : 0;
+  });
 }
 
 // Saturated patches of at least `smallest` pixels that are reflections. A photograph
@@ -276,22 +285,18 @@ cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
 // saturated patches are compact (round or square, though ragged: filling nearly half
 // their box or more), those are colonies, and only the others are reflections.
 cv::Mat glarePatches(const cv::Mat& saturated, double smallest) {
-  const cv::Rect box = cv::boundingRect(saturated);
-  if (box.area() == 0) return cv::Mat::zeros(saturated.size(), CV_8UC1);
-  cv::Mat labels;
-  const std::vector<Patch> patches = labelPatches(saturated(box), labels);
   const auto compact = [](const Patch& patch) {
     const int longer = std::max(patch.width(), patch.height()), shorter = std::min(patch.width(), patch.height());
     return longer <= clippedElongation * shorter && patch.area >= clippedFill * patch.width() * patch.height();
   };
-  int large = 0, clipped = 0;
-  for (std::size_t i = 1; i < patches.size(); ++i)
-    if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
-  const bool colonyTops = clipped >= clippedColonies && 2 * clipped >= large;
-  std::vector<std::uint8_t> kept(patches.size(), 0);
-  for (std::size_t i = 1; i < patches.size(); ++i)
-    kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
-  return keptLabels(labels, kept, saturated.size(), box.tl());
+  return patchesChosen(saturated, [&](const std::vector<Patch>& patches, std::vector<std::uint8_t>& kept) {
+    int large = 0, clipped = 0;
+    for (std::size_t i = 1; i < patches.size(); ++i)
+      if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
+    const bool colonyTops = clipped >= clippedColonies && 2 * clipped >= large;
+    for (std::size_t i = 1; i < patches.size(); ++i)
+      kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
+  });
 }
 
 // The patches of `mask` no wider or taller than `side` that fill at least half their box:
