@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -16,6 +17,7 @@
 #include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/area_reduction.hpp"
+#include "analysis/adaptive/circle_hough.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/lightness.hpp"
@@ -170,6 +172,41 @@ TEST(AdaptiveMethod, ReducesByAreaExactlyAsOpenCVDoes) {
     }
     ASSERT_EQ(reduced.size(), expected.size()) << c.source << " by " << c.factor;
     EXPECT_EQ(cv::norm(reduced, expected, cv::NORM_INF), 0.0) << c.source << " by " << c.factor << " to " << c.reduced;
+  }
+}
+
+// The dish is found with OpenCV's gradient Hough transform, worked out faster: the same
+// circles must come out in the same order, votes included. Generated plates (a dish
+// filling the view, a small one, a tilted one), noise, a blank view, and thresholds
+// and radius ranges as the dish finder uses them.
+TEST(AdaptiveMethod, FindsCirclesAsOpenCVsHoughTransformDoes) {
+  std::vector<cv::Mat> views;
+  const std::vector<testing::PlateRecipe> recipes = testing::mixedRecipes();
+  for (std::size_t i = 0; i < recipes.size(); i += 5) {
+    testing::PlateRecipe recipe = recipes[i];
+    recipe.size = 512;
+    if (i == 5) recipe.dishFraction = 0.25;
+    if (i == 10) recipe.tilt = 0.85;
+    views.push_back(testing::generatePlate(recipe, 11 + i).photograph);
+  }
+  cv::Mat noise(300, 420, CV_8UC3);
+  cv::RNG(5).fill(noise, cv::RNG::UNIFORM, 0, 256);
+  views.push_back(noise);
+  views.push_back(cv::Mat(200, 300, CV_8UC3, cv::Scalar::all(90)));
+  for (const cv::Mat& view : views) {
+    cv::Mat grey;
+    cv::cvtColor(view, grey, cv::COLOR_BGR2GRAY);
+    cv::GaussianBlur(grey, grey, cv::Size(5, 5), 1.5);
+    const int shortSide = std::min(grey.cols, grey.rows), longSide = std::max(grey.cols, grey.rows);
+    for (const auto& [votes, least, most] : {std::tuple{80.0, shortSide * 3 / 10, longSide * 6 / 10},
+                                            std::tuple{40.0, shortSide * 2 / 10, shortSide * 3 / 10},
+                                            std::tuple{25.0, 5, 40}}) {
+      std::vector<cv::Vec4f> expected;
+      cv::HoughCircles(grey, expected, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, votes, least, most);
+      const std::vector<cv::Vec4f> found = houghCircles(grey, 5.0, 80.0, votes, least, most);
+      ASSERT_EQ(found.size(), expected.size()) << grey.size() << " votes " << votes << " radii " << least << "-" << most;
+      for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i], expected[i]) << "circle " << i;
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/area_reduction.hpp"
+#include "analysis/adaptive/circle_hough.hpp"
 
 namespace corvale {
 
@@ -80,21 +81,21 @@ DishCircle findDishCircle(const DishView& view) {
   // Centres are first looked for where 80 edge points point at them: a dish's rim
   // here runs to a thousand or more, and each weaker centre costs a pass over every
   // edge point. Only a faint rim needs the weaker centres.
-  std::vector<cv::Vec4f> circles;  // x, y, radius, votes
-  cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
+  // x, y, radius, votes
+  std::vector<cv::Vec4f> circles = houghCircles(grey, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
   if (circles.empty())
-    cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
+    circles = houghCircles(grey, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
   if (circles.empty())
-    cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
+    circles = houghCircles(grey, 5.0, 80.0, 40.0, shortSide * 2 / 10, shortSide * 3 / 10);
   // An underexposed photograph (a dark agar on a dark bench in dim light) can show its
   // rim too faintly for the edge thresholds: there the grey levels are stretched over
   // the full range and the dish looked for again.
   if (circles.empty()) {
     const cv::Mat stretched = stretchedGrey(grey);
     if (!stretched.empty()) {
-      cv::HoughCircles(stretched, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
+      circles = houghCircles(stretched, 5.0, 80.0, 80.0, shortSide * 3 / 10, longSide * 6 / 10);
       if (circles.empty())
-        cv::HoughCircles(stretched, circles, cv::HOUGH_GRADIENT, 1.0, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
+        circles = houghCircles(stretched, 5.0, 80.0, 40.0, shortSide * 3 / 10, longSide * 6 / 10);
     }
   }
 

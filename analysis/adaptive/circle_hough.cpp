@@ -1,0 +1,171 @@
+#include "analysis/adaptive/circle_hough.hpp"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+namespace corvale {
+namespace {
+
+// Distances from a half-pixel centre to whole-pixel edge points are exact in single
+// precision while twice each offset squared and summed stays within 24 bits.
+constexpr int exactSide = 1024;
+constexpr int binsPerPixel = 10;  // OpenCV's radius histogram: ten bins to the pixel
+constexpr int fixedShift = 10;    // the vote's walk along the gradient, in 1/1024 of a pixel
+
+// The last step r (from 0) at which start + r * stride, in 1/1024 of a pixel, still
+// falls within 0..size-1 pixels, for a walk that starts inside.
+int lastInside(int start, int stride, int size) {
+  if (stride == 0) return INT_MAX;
+  const int limit = stride > 0 ? (size << fixedShift) - 1 - start : -start;
+  return limit / stride;
+}
+
+struct Candidate {
+  cv::Vec4f circle;  // x, y, radius, votes
+  int votes = 0;
+};
+
+// OpenCV's order: more votes, then the larger radius, then the smaller x, then y.
+bool before(const Candidate& a, const Candidate& b) {
+  if (a.votes != b.votes) return a.votes > b.votes;
+  if (a.circle[2] != b.circle[2]) return a.circle[2] > b.circle[2];
+  if (a.circle[0] != b.circle[0]) return a.circle[0] < b.circle[0];
+  return a.circle[1] < b.circle[1];
+}
+
+}  // namespace
+
+std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, double cannyHigh, double votes,
+                                    int minRadius, int maxRadius) {
+  if (grey.type() != CV_8UC1 || grey.empty()) throw std::invalid_argument("houghCircles: an 8-bit grey image is needed");
+  minRadius = std::max(0, minRadius);
+  if (maxRadius <= 0 || std::max(grey.cols, grey.rows) > exactSide || minDistance <= 0.0 || cannyHigh <= 0.0 || votes <= 0.0) {
+    std::vector<cv::Vec4f> circles;
+    cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, minDistance, cannyHigh, votes, minRadius, maxRadius);
+    return circles;
+  }
+  if (maxRadius <= minRadius) maxRadius = minRadius + 2;
+  const int cannyThreshold = cvRound(cannyHigh), threshold = cvRound(votes);
+
+  cv::Mat dx, dy, edges;
+  cv::Sobel(grey, dx, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
+  cv::Sobel(grey, dy, CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
+  cv::Canny(dx, dy, edges, std::max(1, cannyThreshold / 2), cannyThreshold, false);
+
+  // Each edge point votes for the centres along its gradient, both ways, from the
+  // least radius to the largest.
+  const int cols = grey.cols, rows = grey.rows, step = cols + 2;
+  std::vector<int> accumulator(static_cast<std::size_t>((rows + 2) * step), 0);
+  std::vector<int> pointX, pointY;  // the edge points that voted, twice their coordinates
+  for (int y = 0; y < rows; ++y) {
+    const auto* edge = edges.ptr<std::uint8_t>(y);
+    const auto* gx = dx.ptr<std::int16_t>(y);
+    const auto* gy = dy.ptr<std::int16_t>(y);
+    for (int x = 0; x < cols; ++x) {
+      if (edge[x] == 0) continue;
+      const float vx = gx[x], vy = gy[x];
+      if (vx == 0 && vy == 0) continue;
+      const float magnitude = std::sqrt(vx * vx + vy * vy);
+      if (magnitude < 1.0f) continue;
+      pointX.push_back(2 * x);
+      pointY.push_back(2 * y);
+      int sx = cvRound(vx * 1024.0f / magnitude), sy = cvRound(vy * 1024.0f / magnitude);
+      const int x0 = x << fixedShift, y0 = y << fixedShift;
+      for (int way = 0; way < 2; ++way, sx = -sx, sy = -sy) {
+        // The walk leaves the frame for good once it leaves it: how far it may go is
+        // worked out first, so that the steps need no test.
+        const int last = std::min({maxRadius, lastInside(x0, sx, cols), lastInside(y0, sy, rows)});
+        int x1 = x0 + minRadius * sx, y1 = y0 + minRadius * sy;
+        for (int r = minRadius; r <= last; x1 += sx, y1 += sy, ++r)
+          ++accumulator[static_cast<std::size_t>((y1 >> fixedShift) * step + (x1 >> fixedShift))];
+      }
+    }
+  }
+  if (pointX.empty()) return {};
+
+  // Candidate centres: cells above the threshold and above their four neighbours,
+  // the ones after them in raster order matched or beaten.
+  std::vector<int> centres;
+  for (int y = 1; y < rows + 1; ++y)
+    for (int x = 1; x < cols + 1; ++x) {
+      const int at = y * step + x;
+      const int value = accumulator[static_cast<std::size_t>(at)];
+      if (value > threshold && value > accumulator[static_cast<std::size_t>(at - 1)] &&
+          value >= accumulator[static_cast<std::size_t>(at + 1)] && value > accumulator[static_cast<std::size_t>(at - step)] &&
+          value >= accumulator[static_cast<std::size_t>(at + step)])
+        centres.push_back(at);
+    }
+  std::sort(centres.begin(), centres.end(), [&](int a, int b) {
+    const int va = accumulator[static_cast<std::size_t>(a)], vb = accumulator[static_cast<std::size_t>(b)];
+    return va > vb || (va == vb && a < b);
+  });
+
+  // The histogram bin of each squared distance, indexed by four times it over eight:
+  // with the centre on a half pixel, four times the squared distance is a sum of two
+  // odd squares, so two more than a multiple of eight.
+  const int bins = cvRound(static_cast<float>(maxRadius - minRadius) / 1.0f * binsPerPixel);
+  const int leastQuad = 4 * minRadius * minRadius, mostQuad = 4 * maxRadius * maxRadius;
+  std::vector<std::uint16_t> binOf(static_cast<std::size_t>(mostQuad / 8 + 1));
+  for (std::size_t m = 0; m < binOf.size(); ++m) {
+    const float distance = std::sqrt(static_cast<float>(8 * static_cast<std::int64_t>(m) + 2) * 0.25f);
+    binOf[m] = static_cast<std::uint16_t>(
+        std::max(0, std::min(bins - 1, cvRound((distance - static_cast<float>(minRadius)) / 1.0f * binsPerPixel))));
+  }
+
+  // Each centre's radius: the ten-bin window, from the largest radius down, holding
+  // the most edge points for its radius (OpenCV's rule, kept exactly).
+  std::vector<Candidate> found;
+  std::vector<int> histogram(static_cast<std::size_t>(std::max(bins, 1)));
+  for (const int centre : centres) {
+    const int y = centre / step, x = centre - y * step;
+    const int twiceX = 2 * x + 1, twiceY = 2 * y + 1;
+    std::fill(histogram.begin(), histogram.end(), 0);
+    int within = 0;
+    for (std::size_t i = 0; i < pointX.size(); ++i) {
+      const int a = pointX[i] - twiceX, b = pointY[i] - twiceY;
+      const int quad = a * a + b * b;
+      if (quad < leastQuad || quad > mostQuad) continue;
+      ++histogram[binOf[static_cast<std::size_t>(quad >> 3)]];
+      ++within;
+    }
+    int best = 0;
+    float bestRadius = 0.0f;
+    if (within > 0)
+      for (int j = bins - 1; j > 0; j--) {
+        if (histogram[static_cast<std::size_t>(j)] == 0) continue;
+        const int top = j;
+        int count = 0;
+        for (; j > top - binsPerPixel && j >= 0; j--) count += histogram[static_cast<std::size_t>(j)];
+        const float radius = (top + j) / 2.0f / binsPerPixel * 1.0f + static_cast<float>(minRadius);
+        if (static_cast<float>(count) * bestRadius >= static_cast<float>(best) * radius ||
+            (bestRadius < FLT_EPSILON && count >= best)) {
+          bestRadius = radius;
+          best = count;
+        }
+      }
+    if (best > threshold)
+      found.push_back({cv::Vec4f((x + 0.5f) * 1.0f, (y + 0.5f) * 1.0f, bestRadius, static_cast<float>(best)), best});
+  }
+  std::sort(found.begin(), found.end(), before);
+
+  // A circle whose centre lies closer than `minDistance` to a stronger one's is dropped.
+  const auto least = static_cast<float>(minDistance);
+  const float leastSquared = least * least;
+  std::vector<cv::Vec4f> circles;
+  for (const Candidate& candidate : found) {
+    const bool apart = std::all_of(circles.begin(), circles.end(), [&](const cv::Vec4f& kept) {
+      const float ax = candidate.circle[0] - kept[0], ay = candidate.circle[1] - kept[1];
+      return !(ax * ax + ay * ay < leastSquared);
+    });
+    if (apart || circles.empty()) circles.push_back(candidate.circle);
+  }
+  return circles;
+}
+
+}  // namespace corvale
