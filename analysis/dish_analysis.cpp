@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <stdexcept>
 
-#include <opencv2/imgproc.hpp>
 
 #include "analysis/fixed/fixed_analysis.hpp"
 #include "analysis/io/sha256.hpp"
@@ -41,13 +39,6 @@ constexpr int maxAdaptiveAspectRatio = 100;
 
 void analyseAdaptive(DishAnalysis& result, const cv::Mat& photograph, const AnalysisSettings& settings,
                      bool keepStages) {
-  // OpenCV builds its Lab conversion tables on first use without a lock: two
-  // photographs analysed at once would both build them and one set would leak.
-  static std::once_flag labTables;
-  std::call_once(labTables, [] {
-    cv::Mat lab;
-    cv::cvtColor(cv::Mat(1, 1, CV_8UC3, cv::Scalar::all(0)), lab, cv::COLOR_BGR2Lab);
-  });
   if (std::max(photograph.cols, photograph.rows) > maxAdaptiveAspectRatio * std::min(photograph.cols, photograph.rows)) {
     throw std::runtime_error("the photograph is " + std::to_string(photograph.cols) + " x " +
                              std::to_string(photograph.rows) +

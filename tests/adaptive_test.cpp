@@ -127,7 +127,7 @@ const PlateRecipe recipes[] = {
 };
 
 // The lightness must be OpenCV's Lab L channel bit for bit, for every colour: the counts
-// were measured on it.
+// were measured on it. The colour the agar's outline is found by stays within one unit.
 TEST(AdaptiveMethod, GivesOpenCVsLightnessForEveryColour) {
   cv::Mat every(4096, 4096, CV_8UC3);
   for (int i = 0; i < (1 << 24); ++i) {
@@ -142,6 +142,17 @@ TEST(AdaptiveMethod, GivesOpenCVsLightnessForEveryColour) {
   // A view into a larger image is read row by row.
   lightnessOf(every(cv::Rect(3, 5, 101, 7)), lightness);
   EXPECT_EQ(cv::countNonZero(lightness != expected(cv::Rect(3, 5, 101, 7))), 0);
+  // The agar's colour: L the same, a and b at most one off, and that for very few colours.
+  cv::Mat ours, difference;
+  labOf(every, ours);
+  cv::absdiff(ours, lab, difference);
+  std::vector<cv::Mat> channels;
+  cv::split(difference, channels);
+  EXPECT_EQ(cv::countNonZero(channels[0]), 0);
+  for (int c = 1; c < 3; ++c) {
+    EXPECT_LE(cv::norm(channels[static_cast<std::size_t>(c)], cv::NORM_INF), 1.0) << "channel " << c;
+    EXPECT_LT(cv::countNonZero(channels[static_cast<std::size_t>(c)]), 2000) << "channel " << c;
+  }
 }
 
 // The reduction must give OpenCV's INTER_AREA result bit for bit: the counts were

@@ -7,6 +7,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive/lightness.hpp"
+
 namespace corvale {
 namespace {
 
@@ -34,7 +36,7 @@ std::optional<DishEllipse> findAgarOutline(const DishView& view, const DishEllip
   const double scale = view.scale;
   cv::Mat small, lab;
   cv::blur(view.small, small, cv::Size(5, 5));
-  cv::cvtColor(small, lab, cv::COLOR_BGR2Lab);
+  labOf(small, lab);
 
   // The agar's colour: the commonest one in the dish's middle, where agar outweighs
   // whatever grows on it.
