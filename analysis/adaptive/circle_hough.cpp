@@ -13,7 +13,8 @@ namespace corvale {
 namespace {
 
 // Distances from a half-pixel centre to whole-pixel edge points are exact in single
-// precision while twice each offset squared and summed stays within 24 bits.
+// precision while twice each offset squared and summed stays within 24 bits: images and
+// radii up to this many pixels.
 constexpr int exactSide = 1024;
 constexpr int binsPerPixel = 10;  // OpenCV's radius histogram: ten bins to the pixel
 constexpr int fixedShift = 10;    // the vote's walk along the gradient, in 1/1024 of a pixel
@@ -45,12 +46,14 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
                                     int minRadius, int maxRadius) {
   if (grey.type() != CV_8UC1 || grey.empty()) throw std::invalid_argument("houghCircles: an 8-bit grey image is needed");
   minRadius = std::max(0, minRadius);
-  if (maxRadius <= 0 || std::max(grey.cols, grey.rows) > exactSide || minDistance <= 0.0 || cannyHigh <= 0.0 || votes <= 0.0) {
+  const int largest = maxRadius <= minRadius ? minRadius + 2 : maxRadius;
+  if (maxRadius <= 0 || std::max({grey.cols, grey.rows, largest}) > exactSide || minDistance <= 0.0 || cannyHigh <= 0.0 ||
+      votes <= 0.0) {
     std::vector<cv::Vec4f> circles;
     cv::HoughCircles(grey, circles, cv::HOUGH_GRADIENT, 1.0, minDistance, cannyHigh, votes, minRadius, maxRadius);
     return circles;
   }
-  if (maxRadius <= minRadius) maxRadius = minRadius + 2;
+  maxRadius = largest;
   const int cannyThreshold = cvRound(cannyHigh), threshold = cvRound(votes);
 
   cv::Mat dx, dy, edges;

@@ -14,7 +14,7 @@ namespace corvale {
 // here the bin of every distance a centre can have from an edge point is looked up in
 // a table made once, since centres sit on half pixels and edge points on whole ones.
 // The table holds while those distances are exact in single precision: larger images
-// are left to OpenCV.
+// and radii, and arguments OpenCV refuses, are left to OpenCV.
 std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, double cannyHigh, double votes,
                                     int minRadius, int maxRadius);
 
