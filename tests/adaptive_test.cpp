@@ -610,6 +610,26 @@ TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
   EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.05 * plate.colonies);
 }
 
+// A sparse plate whose wall's sheen breaks into specks along the agar's edge: the
+// specks crowd the edge far more thickly than colonies grow on the dish, and are no
+// pinpoint colonies.
+TEST(AdaptiveMethod, LeavesTheSpecksOfASpeckledWallUncounted) {
+  PlateRecipe sparse = recipes[0];
+  sparse.singles = 6;
+  sparse.touchingPairs = 0;
+  sparse.dust = 0;
+  DrawnPlate plate = drawPlate(sparse, 41);
+  cv::RNG rng(43);
+  for (int i = 0; i < 40; ++i) {
+    const double angle = rng.uniform(0.0, CV_2PI), radius = rng.uniform(509.0, 514.0);
+    cv::circle(plate.photograph, cv::Point2d(600.0 + radius * std::cos(angle), 600.0 + radius * std::sin(angle)), 2,
+               sparse.colony, cv::FILLED, cv::LINE_AA);
+  }
+  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+  EXPECT_LE(static_cast<int>(count.colonies.size()), plate.colonies + 1);
+  EXPECT_GE(static_cast<int>(count.colonies.size()), plate.colonies);
+}
+
 // A paper label stuck across the dish's edge, written on, is no colony where it lies
 // over the agar.
 TEST(AdaptiveMethod, LeavesALabelOverTheEdgeUncounted) {

@@ -41,6 +41,8 @@ constexpr double smallestColony = 0.0025;    // radius over the dish's diameter:
 constexpr double pinpointColony = 0.001;     // lone round colonies smaller than this are dust or noise
 constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
 constexpr long pinpointCompany = 3;          // and counted on a plate with at least this many colonies of the usual size
+constexpr int speckledWall = 5;              // pinpoint-shaped specks along the wall: this many at least,
+constexpr double wallCrowding = 4.0;         // this many times as thick as the colonies inside, are the wall's grain
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
@@ -314,6 +316,7 @@ struct Plate {
   double pinpoint = 0.0;  // lone round colonies down to this radius are counted
   double colonyContrast = 0.0;   // how far its lone colonies stand out, in the middle; 0 when too few  // how far the plate's lone colonies stand out from the agar, in the middle
   cv::Mat wallSpecks;           // specks along the wall: counted as pinpoint colonies or not at all
+  bool speckledWall = false;    // those specks crowd the wall far more than colonies the dish: none is counted
 };
 
 // What a region of the mask is taken for before its colonies are counted.
@@ -370,6 +373,15 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
 }
 
+// Whether a region is one round hill no smaller than `least` and as compact as a disc:
+// the shape of a pinpoint colony. The distance map puts a small disc's middle about
+// half a pixel short of its radius, which matters at this size.
+bool pinpointShaped(const MaskRegion& region, double least) {
+  const double radius = region.deepest + 0.5;
+  return region.deepest >= least && region.peaks.size() == 1 && region.elongation <= pinpointElongation &&
+         static_cast<double>(region.area) <= cleanDisc * CV_PI * radius * radius;
+}
+
 Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::int64_t, 256>& contrasts, cv::Point offset,
                 const Plate& plate, int depth) {
   const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
@@ -379,14 +391,10 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
   judgement.faint = faintShare * plate.colonyContrast;
   if (histogramQuantile(contrasts, brightestPart) < judgement.faint) return {Verdict::faint};
   // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
-  // scale, but no dust on a plate of colonies this size. The distance map puts a small
-  // disc's middle about half a pixel short of its radius, which matters at this size.
-  const double pinpointRadius = region.deepest + 0.5;
+  // scale, but no dust on a plate of colonies this size.
   const bool wallSpeck = !plate.wallSpecks.empty() && plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid) + offset) != 0;
-  if ((region.deepest < plate.dust || wallSpeck) && region.deepest >= plate.pinpoint && region.peaks.size() == 1 &&
-      region.elongation <= pinpointElongation &&
-      static_cast<double>(region.area) <= cleanDisc * CV_PI * pinpointRadius * pinpointRadius)
-    return {Verdict::pinpoint};
+  if (wallSpeck && plate.speckledWall) return {Verdict::dropped};
+  if ((region.deepest < plate.dust || wallSpeck) && pinpointShaped(region, plate.pinpoint)) return {Verdict::pinpoint};
   if (wallSpeck) return {Verdict::dropped};
   // A large region far fainter than the plate's lone colonies is a reflection or a
   // film on the agar, whatever its shape: only colonies standing out of it as far as
@@ -590,6 +598,20 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
                                    [&](const MaskRegion& region) { return region.deepest >= plate.smallest; });
   plate.colonyContrast = count.colonyContrast = loneColonyContrast(split, contrast, plate.dust);
   plate.pinpoint = usual >= pinpointCompany ? std::max(pinpoint, dustShare * plate.typicalRadius) : INFINITY;
+  // Colonies grow against the wall no more thickly than elsewhere on the dish. Specks
+  // along it many times as thick as the colonies inside are the wall's own sheen and
+  // grain broken up (or the agar's grain, where a quiet photograph lowered the
+  // threshold), not pinpoint colonies.
+  if (!plate.wallSpecks.empty()) {
+    int specks = 0, inside = 0;
+    for (const MaskRegion& region : split.regions) {
+      if (plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid)) != 0) specks += pinpointShaped(region, plate.pinpoint);
+      else if (region.deepest >= std::min(plate.smallest, plate.pinpoint)) ++inside;
+    }
+    const double outer = count.usableFactor, inner = std::max(0.0, outer - edgeBand);
+    const double bandShare = (outer * outer - inner * inner) / std::max(1e-9, inner * inner);
+    plate.speckledWall = specks >= speckledWall && specks > wallCrowding * bandShare * std::max(1, inside);
+  }
   // Hills of brightness, on the contrast smoothed over half a dust speck, standing
   // half the threshold above their saddles.
   // Only regions lumpier than their discs and taken for colonies are looked at, in a
