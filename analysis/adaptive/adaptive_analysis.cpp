@@ -42,7 +42,7 @@ constexpr double pinpointColony = 0.001;     // lone round colonies smaller than
 constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
 constexpr long pinpointCompany = 3;          // and counted on a plate with at least this many colonies of the usual size
 constexpr int speckledWall = 5;              // pinpoint-shaped specks along the wall: this many at least,
-constexpr double wallCrowding = 4.0;         // this many times as thick as the colonies inside, are the wall's grain
+constexpr double wallCrowding = 8.0;         // this many times as thick as the colonies inside, are the wall's grain
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;          // a hill of brightness this far above its saddle is a colony of its own
@@ -601,7 +601,8 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // Colonies grow against the wall no more thickly than elsewhere on the dish. Specks
   // along it many times as thick as the colonies inside are the wall's own sheen and
   // grain broken up (or the agar's grain, where a quiet photograph lowered the
-  // threshold), not pinpoint colonies.
+  // threshold), not pinpoint colonies. Pinpoint plates' walls show their grain too,
+  // some six times as thick as their colonies: only more than that is taken for grain.
   if (!plate.wallSpecks.empty()) {
     int specks = 0, inside = 0;
     for (const MaskRegion& region : split.regions) {
