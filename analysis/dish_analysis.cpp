@@ -4,7 +4,6 @@
 #include <cmath>
 #include <stdexcept>
 
-
 #include "analysis/fixed/fixed_analysis.hpp"
 #include "analysis/io/sha256.hpp"
 #include "analysis/report/text_report.hpp"
