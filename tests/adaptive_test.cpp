@@ -19,6 +19,7 @@
 #include "analysis/adaptive/area_reduction.hpp"
 #include "analysis/adaptive/circle_hough.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/lightness.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
@@ -184,6 +185,37 @@ TEST(AdaptiveMethod, ReducesByAreaExactlyAsOpenCVDoes) {
     ASSERT_EQ(reduced.size(), expected.size()) << c.source << " by " << c.factor;
     EXPECT_EQ(cv::norm(reduced, expected, cv::NORM_INF), 0.0) << c.source << " by " << c.factor << " to " << c.reduced;
   }
+}
+
+// Dilation and erosion by a disc, row by row of the disc, against OpenCV's own: noise
+// and sparse specks (where the border matters), images smaller than the disc, and a
+// result written into a view of a larger image.
+TEST(AdaptiveMethod, DilatesAndErodesByADiscExactlyAsOpenCVDoes) {
+  cv::RNG random(11);
+  cv::Mat noise(97, 131, CV_8UC1), specks(120, 80, CV_8UC1), tiny(7, 30, CV_8UC1);
+  random.fill(noise, cv::RNG::UNIFORM, 0, 256);
+  random.fill(specks, cv::RNG::UNIFORM, 0, 256);
+  specks = specks > 250;
+  random.fill(tiny, cv::RNG::UNIFORM, 0, 256);
+  for (const cv::Mat& image : {noise, specks, tiny})
+    for (const int radius : {0, 1, 3, 8, 18}) {
+      const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * radius + 1, 2 * radius + 1));
+      cv::Mat expected, found;
+      for (const int op : {cv::MORPH_DILATE, cv::MORPH_ERODE, cv::MORPH_OPEN, cv::MORPH_CLOSE}) {
+        cv::morphologyEx(image, expected, op, disc);
+        if (op == cv::MORPH_DILATE) dilateDisc(image, found, radius);
+        if (op == cv::MORPH_ERODE) erodeDisc(image, found, radius);
+        if (op == cv::MORPH_OPEN) openDisc(image, found, radius);
+        if (op == cv::MORPH_CLOSE) closeDisc(image, found, radius);
+        EXPECT_EQ(cv::norm(found, expected, cv::NORM_INF), 0.0) << image.size() << " radius " << radius << " op " << op;
+      }
+    }
+  cv::Mat frame = cv::Mat::zeros(200, 200, CV_8UC1), view = frame(cv::Rect(50, 60, specks.cols, specks.rows));
+  dilateDisc(specks, view, 5);
+  cv::Mat expected;
+  cv::dilate(specks, expected, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(11, 11)));
+  EXPECT_EQ(cv::norm(frame(cv::Rect(50, 60, specks.cols, specks.rows)), expected, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::countNonZero(frame) - cv::countNonZero(expected), 0);
 }
 
 // The dish is found with OpenCV's gradient Hough transform, worked out faster: the same

@@ -11,6 +11,7 @@
 #include "analysis/adaptive/area_reduction.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/lightness.hpp"
 #include "analysis/adaptive/mesh_colonies.hpp"
@@ -585,7 +586,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
   cv::Mat opened;
   const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
-  cv::morphologyEx(band, opened, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(width, width)));
+  openDisc(band, opened, width / 2);
   const cv::Mat thin = band & ~opened;
   plate.wallSpecks = compactSpecks(thin, width);
   mask.setTo(cv::Scalar(0), thin & ~plate.wallSpecks);

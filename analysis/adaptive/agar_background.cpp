@@ -1,5 +1,6 @@
 #include "analysis/adaptive/agar_background.hpp"
 #include "analysis/adaptive/dish_circle.hpp"
+#include "analysis/adaptive/disc_morphology.hpp"
 
 #include <algorithm>
 #include <array>
@@ -114,7 +115,7 @@ AgarModel estimateAgar(const cv::Mat& lightness, const cv::Mat& dish, double dis
   filled.setTo(cv::Scalar(model.lightness), smallDish == 0);
   cv::Mat background;
   const int ball = std::max(3, static_cast<int>(diameter / 5.0) | 1);
-  cv::morphologyEx(filled, background, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(ball, ball)));
+  openDisc(filled, background, ball / 2);
   // Smoothed in floating point: OpenCV's 8-bit smoothing is many times slower with a
   // kernel this wide.
   cv::Mat smooth;

@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
@@ -23,7 +24,6 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
   std::vector<Colony> colonies;
   if (glare.empty() || typicalRadius <= 0.0 || cv::countNonZero(glare) == 0) return colonies;
   const int reach = std::max(1, static_cast<int>(std::ceil(closingRadius * typicalRadius)));
-  const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
   // Near the glare, the light closed over a colony's width is the reflection's; what
   // stands clearly darker than that is a colony's dome.
   // Both widenings stay within the box around the glare grown by twice the reach, and
@@ -31,11 +31,15 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
   const cv::Rect around = (cv::boundingRect(glare) + cv::Size(4 * reach, 4 * reach) - cv::Point(2 * reach, 2 * reach)) &
                           cv::Rect(0, 0, glare.cols, glare.rows);
   cv::Mat near = cv::Mat::zeros(glare.size(), CV_8UC1);
-  cv::dilate(glare(around), near(around), disc);
-  cv::dilate(near(around), near(around), disc);
+  cv::Mat widened = near(around);
+  dilateDisc(glare(around), widened, reach);
+  dilateDisc(widened, widened, reach);
   const cv::Rect box = cv::boundingRect(near);
-  cv::Mat reflection;
-  cv::morphologyEx(lightness(box), reflection, cv::MORPH_CLOSE, disc);
+  // The closing's widening sees the photograph beyond the box, its narrowing does not.
+  const cv::Rect seen = (box + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) & cv::Rect(0, 0, glare.cols, glare.rows);
+  cv::Mat lighter, reflection;
+  dilateDisc(lightness(seen), lighter, reach);
+  erodeDisc(lighter(box - seen.tl()), reflection, reach);
   cv::Mat islands = cv::Mat::zeros(glare.size(), CV_8UC1);
   cv::Mat darker = (reflection - lightness(box)) > contrast;
   cv::Mat notCounted;
@@ -49,7 +53,7 @@ std::vector<Colony> coloniesInGlare(const cv::Mat& lightness, const cv::Mat& gla
   const int room = 2 * shade + 2;
   const cv::Rect shaded = (box + cv::Size(2 * room, 2 * room) - cv::Point(room, room)) & cv::Rect(0, 0, glare.cols, glare.rows);
   cv::Mat part = islands(shaded);
-  cv::morphologyEx(part, part, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * shade + 1, 2 * shade + 1)));
+  closeDisc(part, part, shade);
   cv::morphologyEx(part, part, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   const double depth = std::max(1.0, leastDepth * typicalRadius);
   const MaskSplit split = splitMask(islands, depth, saddleShare);

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
@@ -33,8 +34,7 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
   const double usablePixels = static_cast<double>(cv::countNonZero(usable));
   const double diameter = 2.0 * std::sqrt(usablePixels / CV_PI);
   const int strand = std::max(1, static_cast<int>(std::lround(strandWidth * diameter)));
-  cv::morphologyEx(count.mask, count.mask, cv::MORPH_OPEN,
-                   cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * strand + 1, 2 * strand + 1)));
+  openDisc(count.mask, count.mask, strand);
   // A filter's grid is thin lines, its meshes cover nearly all; agar showing between
   // colonies takes a fair share of the dish.
   const double cover = cv::countNonZero(count.mask) / usablePixels;

@@ -1,0 +1,101 @@
+#include "analysis/adaptive/disc_morphology.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+namespace corvale {
+namespace {
+
+// Row dy of the disc, counted from its top, spans columns -half[dy] to half[dy] around
+// its centre. OpenCV's elliptic element has one symmetric run on every row.
+std::vector<int> discRows(int radius) {
+  const int side = 2 * radius + 1;
+  const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(side, side));
+  std::vector<int> half(static_cast<std::size_t>(side));
+  for (int row = 0; row < side; ++row) {
+    const auto* in = disc.ptr<std::uint8_t>(row);
+    const int first = static_cast<int>(std::find(in, in + side, 1) - in);
+    half[static_cast<std::size_t>(row)] = radius - first;
+    for (int x = 0; x < side; ++x)
+      if ((in[x] != 0) != (std::abs(x - radius) <= radius - first))
+        throw std::logic_error("disc morphology: the elliptic element is not one symmetric run per row");
+  }
+  return half;
+}
+
+struct Larger {
+  static constexpr std::uint8_t outside = 0;  // takes no part in a maximum
+  static std::uint8_t pick(std::uint8_t a, std::uint8_t b) { return std::max(a, b); }
+};
+
+struct Smaller {
+  static constexpr std::uint8_t outside = 255;  // takes no part in a minimum
+  static std::uint8_t pick(std::uint8_t a, std::uint8_t b) { return std::min(a, b); }
+};
+
+// The disc's extreme at every pixel: first, along each source row, the extreme over
+// every run width the disc has (each width from the one below with two comparisons per
+// pixel); then, for each result row, the extreme over the disc's rows of the source
+// rows they fall on, each at its own width. Source rows are kept in a ring of the
+// disc's height.
+template <typename Pick>
+void morphDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+  if (source.type() != CV_8UC1) throw std::invalid_argument("disc morphology: the image must be CV_8UC1");
+  if (radius < 0) throw std::invalid_argument("disc morphology: the radius must not be negative");
+  cv::Mat out(source.size(), CV_8UC1);
+  const std::vector<int> half = discRows(radius);
+  const int widths = radius + 1, side = 2 * radius + 1, cols = source.cols;
+  const auto rowSize = static_cast<std::size_t>(cols);
+  // ring[(row % side) * widths + w]: source row `row`'s extremes over runs of 2w + 1.
+  std::vector<std::uint8_t> ring(static_cast<std::size_t>(side * widths) * rowSize);
+  std::vector<std::uint8_t> padded(rowSize + 2 * static_cast<std::size_t>(radius), Pick::outside);
+  const auto extremes = [&](int row) {
+    std::uint8_t* level = ring.data() + static_cast<std::size_t>((row % side) * widths) * rowSize;
+    const auto* in = source.ptr<std::uint8_t>(row);
+    std::copy(in, in + cols, padded.begin() + radius);
+    std::copy(in, in + cols, level);
+    for (int w = 1; w < widths; ++w) {
+      const std::uint8_t* below = level + static_cast<std::size_t>(w - 1) * rowSize;
+      std::uint8_t* here = level + static_cast<std::size_t>(w) * rowSize;
+      const std::uint8_t* left = padded.data() + radius - w;
+      const std::uint8_t* right = padded.data() + radius + w;
+      for (int x = 0; x < cols; ++x) here[x] = Pick::pick(below[x], Pick::pick(left[x], right[x]));
+    }
+  };
+  for (int row = 0; row < std::min(radius, source.rows); ++row) extremes(row);
+  for (int y = 0; y < source.rows; ++y) {
+    if (y + radius < source.rows) extremes(y + radius);
+    auto* target = out.ptr<std::uint8_t>(y);
+    std::fill(target, target + cols, Pick::outside);
+    for (int dy = -radius; dy <= radius; ++dy) {
+      const int row = y + dy;
+      if (row < 0 || row >= source.rows) continue;
+      const int w = half[static_cast<std::size_t>(dy + radius)];
+      const std::uint8_t* extreme = ring.data() + static_cast<std::size_t>((row % side) * widths + w) * rowSize;
+      for (int x = 0; x < cols; ++x) target[x] = Pick::pick(target[x], extreme[x]);
+    }
+  }
+  out.copyTo(result);
+}
+
+}  // namespace
+
+void dilateDisc(const cv::Mat& source, cv::Mat& result, int radius) { morphDisc<Larger>(source, result, radius); }
+
+void erodeDisc(const cv::Mat& source, cv::Mat& result, int radius) { morphDisc<Smaller>(source, result, radius); }
+
+void openDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+  erodeDisc(source, result, radius);
+  dilateDisc(result, result, radius);
+}
+
+void closeDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+  dilateDisc(source, result, radius);
+  erodeDisc(result, result, radius);
+}
+
+}  // namespace corvale
