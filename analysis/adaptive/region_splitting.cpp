@@ -62,19 +62,24 @@ std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float
 MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double smallestDepth, double lowestTop,
                 double saddleShare, double smallestDrop, cv::Point origin, cv::Size frame) {
   MaskSplit split;
-  if (frame == mask.size()) split.regionOf.create(frame, CV_32S);  // every pixel is written below
-  else split.regionOf = cv::Mat::zeros(frame, CV_32S);
+  split.regionOf = cv::Mat::zeros(frame, CV_32S);
   const int width = padded.cols;
 
   // Every vector that grows by a pixel is sized up front: reallocating them cost as
-  // much as the flooding itself.
-  std::vector<std::int32_t> order;
-  order.reserve(static_cast<std::size_t>(cv::countNonZero(padded)));
+  // much as the flooding itself. The mask's pixels are listed in raster order, with
+  // where each padded row's begin, so that what is measured of them afterwards is not
+  // a pass over the whole box: a sparse mask's box is mostly empty.
+  std::vector<std::int32_t> raster;
+  raster.reserve(static_cast<std::size_t>(cv::countNonZero(padded)));
+  std::vector<std::size_t> rowBegin(static_cast<std::size_t>(padded.rows), 0);
   for (int y = 1; y < padded.rows - 1; ++y) {
+    rowBegin[static_cast<std::size_t>(y)] = raster.size();
     const auto* row = padded.ptr<std::uint8_t>(y);
     for (int x = 1; x < width - 1; ++x)
-      if (row[x] != 0) order.push_back(y * width + x);
+      if (row[x] != 0) raster.push_back(y * width + x);
   }
+  rowBegin[static_cast<std::size_t>(padded.rows - 1)] = raster.size();
+  std::vector<std::int32_t> order = raster;
   std::vector<float> depth = sortDescending(order, distance.ptr<float>(0));
 
   // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
@@ -131,16 +136,14 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   std::vector<cv::Point> low(split.regions.size(), cv::Point(frame.width, frame.height)), high(split.regions.size(), cv::Point(-1, -1));
   // Row by row, in whole numbers (exact in any order), in the frame's coordinates.
   for (int row = 0; row < mask.rows; ++row) {
-    const std::int32_t* hillRow = hillOf.data() + static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(width) + 1;
     const int y = row + origin.y;
     auto* out = split.regionOf.ptr<std::int32_t>(y);
-    for (int x = origin.x; x < origin.x + mask.cols; ++x) {
-      const std::int32_t hill = hillRow[x - origin.x];
-      if (hill < 0) {
-        out[x] = 0;
-        continue;
-      }
-      const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hill))];
+    const std::int32_t rowStart = (row + 1) * width + 1 - origin.x;  // the padded index of the frame's column 0
+    const auto end = rowBegin[static_cast<std::size_t>(row + 2)];
+    for (auto i = rowBegin[static_cast<std::size_t>(row + 1)]; i < end; ++i) {
+      const std::int32_t pixel = raster[i];
+      const int x = pixel - rowStart;
+      const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
       out[x] = region + 1;
       const auto r = static_cast<std::size_t>(region);
       ++split.regions[r].area;
