@@ -530,14 +530,14 @@ struct CountedArea {
 // dish) is no colony on either side of the edge: the patches of `mask` near the dish
 // with more of their area outside `usable` than a disc of `labelReach` of the dish's
 // diameter in radius. Colonies against the wall reach out less; the wall's ring, which
-// runs all round, spans more of the dish than a label does.
+// runs all round, spans more of the dish than a label does. Empty where there is none.
 cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllipse& dish, double scale) {
   const double diameter = 2.0 * dish.semiMajor * scale;
   const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
   const cv::Mat near = mask & ellipseMask(mask.size(), dish, labelNear, scale);
   // Where too little of the mask lies outside `usable`, there is none, and the mask
   // need not be labelled.
-  if (cv::countNonZero(near & ~usable) < outsideLeast) return cv::Mat::zeros(mask.size(), CV_8UC1);
+  if (cv::countNonZero(near & ~usable) < outsideLeast) return {};
   const cv::Rect box = cv::boundingRect(near);
   cv::Mat labels;
   const std::vector<Patch> patches = labelPatches(near(box), labels);
@@ -549,11 +549,13 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
       if (in[x] == 0) ++outside[static_cast<std::size_t>(label[x])];
   }
   std::vector<std::uint8_t> across(patches.size(), 0);
+  bool any = false;
   for (std::size_t i = 1; i < patches.size(); ++i) {
     const int span = std::max(patches[i].width(), patches[i].height());
     across[i] = static_cast<double>(outside[i]) >= outsideLeast && span <= labelSpan * diameter ? 255 : 0;
+    any = any || across[i] != 0;
   }
-  return keptLabels(labels, across, mask.size(), box.tl());
+  return any ? keptLabels(labels, across, mask.size(), box.tl()) : cv::Mat();
 }
 
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
@@ -570,7 +572,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   count.usableFactor = std::max(0.0, agarEdge(closed, dish, area.edgeFrom, area.edgeTo, scale) - edgeMargin);
   const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
   count.usablePixels = cv::countNonZero(usable);
-  mask.setTo(cv::Scalar(0), overTheEdge(mask, usable, dish, scale));
+  if (const cv::Mat over = overTheEdge(mask, usable, dish, scale); !over.empty()) mask.setTo(cv::Scalar(0), over);
   mask &= usable;
   // Where the dish found reaches past the agar (a lid's rim seen beside the dish, the
   // bench), the agar's own outline bounds what is counted.
