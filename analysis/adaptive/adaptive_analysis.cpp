@@ -286,20 +286,31 @@ cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
 // Saturated patches of at least `smallest` pixels that are reflections. A photograph
 // exposed for the agar clips the tops of the brightest colonies: where several large
 // saturated patches are compact (round or square, though ragged: filling nearly half
-// their box or more), those are colonies, and only the others are reflections.
-cv::Mat glarePatches(const cv::Mat& saturated, double smallest) {
+// their box or more), those are colonies, and only the others are reflections. There,
+// `tops` is set on every compact saturated patch of at least `least` pixels: on a
+// bright agar a clipped colony may stand out from it by less than the threshold, and
+// its clipped top is all that shows of it.
+cv::Mat glarePatches(const cv::Mat& saturated, double smallest, double least, cv::Mat& tops) {
   const auto compact = [](const Patch& patch) {
     const int longer = std::max(patch.width(), patch.height()), shorter = std::min(patch.width(), patch.height());
     return longer <= clippedElongation * shorter && patch.area >= clippedFill * patch.width() * patch.height();
   };
-  return patchesChosen(saturated, [&](const std::vector<Patch>& patches, std::vector<std::uint8_t>& kept) {
-    int large = 0, clipped = 0;
-    for (std::size_t i = 1; i < patches.size(); ++i)
-      if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
-    const bool colonyTops = clipped >= clippedColonies && 2 * clipped >= large;
-    for (std::size_t i = 1; i < patches.size(); ++i)
-      kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
-  });
+  tops = cv::Mat();
+  const cv::Rect box = cv::boundingRect(saturated);
+  if (box.area() == 0) return cv::Mat::zeros(saturated.size(), CV_8UC1);
+  cv::Mat labels;
+  const std::vector<Patch> patches = labelPatches(saturated(box), labels);
+  int large = 0, clipped = 0;
+  for (std::size_t i = 1; i < patches.size(); ++i)
+    if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
+  const bool colonyTops = clipped >= clippedColonies && 2 * clipped >= large;
+  std::vector<std::uint8_t> kept(patches.size(), 0), top(patches.size(), 0);
+  for (std::size_t i = 1; i < patches.size(); ++i) {
+    kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
+    top[i] = colonyTops && patches[i].area >= least && compact(patches[i]) ? 255 : 0;
+  }
+  if (colonyTops) tops = keptLabels(labels, top, saturated.size(), box.tl());
+  return keptLabels(labels, kept, saturated.size(), box.tl());
 }
 
 // The patches of `mask` no wider or taller than `side` that fill at least half their box:
@@ -558,12 +569,15 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
   return any ? keptLabels(labels, across, mask.size(), box.tl()) : cv::Mat();
 }
 
-PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const CountedArea& area,
-                            double scale) {
+// Counts what stands out of `contrast` by more than `threshold`, and what `included`
+// sets, but not what `excluded` sets (either of those may be empty).
+PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const cv::Mat& included,
+                            const CountedArea& area, double scale) {
   const DishEllipse& dish = area.ellipse;
   PolarityCount count;
   cv::Mat mask = contrast > threshold;
   if (!excluded.empty()) mask &= ~excluded;
+  if (!included.empty()) mask |= included;
   cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
   // The wall's ring can stand out only in places (a dim photograph, a textured wall):
   // closed over small gaps, it still shows as a ring.
@@ -694,12 +708,13 @@ struct Pass {
   Side light, dark;
 };
 
-Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const CountedArea& area, double scale) {
+Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const cv::Mat& included,
+               const CountedArea& area, double scale) {
   Side side;
   side.agar = estimateAgar(lightness, agarArea, 2.0 * area.ellipse.semiMajor * scale);
   side.threshold = std::max(noiseMultiple * side.agar.noise, minimumContrast);
   cv::Mat fromAgar = side.agar.contrast - side.agar.level;
-  side.count = countPolarity(fromAgar, side.threshold, excluded, area, scale);
+  side.count = countPolarity(fromAgar, side.threshold, excluded, included, area, scale);
   return side;
 }
 
@@ -732,9 +747,14 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   lightnessOf(pass.photo, lightness);
   const cv::Mat agarArea = ellipseMask(lightness.size(), dish, agarFraction, scale);
   // Glare: patches so bright that the camera saturated, too large to be the shine on a
-  // colony's dome. Nothing can be seen under them.
+  // colony's dome. Nothing can be seen under them. Where they are colonies' clipped
+  // tops instead, those tops (no smaller than the smallest colony) are colonies on the
+  // light side, however little they stand out from a bright agar.
   pass.lightness = lightness;
-  pass.glare = glarePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale);
+  const double smallest = std::max(1.5, smallestColony * 2.0 * dish.semiMajor * scale);
+  cv::Mat tops;
+  pass.glare = glarePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale,
+                            CV_PI * smallest * smallest, tops);
   // Nothing is excluded (an empty matrix) where there is no glare; otherwise its
   // surroundings, found in the box around it.
   cv::Mat nearGlare;
@@ -743,9 +763,9 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
     nearGlare = cv::Mat::zeros(pass.glare.size(), CV_8UC1);
     cv::dilate(pass.glare(around), nearGlare(around), cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
   }
-  if (sides.light) pass.light = countSide(lightness, agarArea, nearGlare, area, scale);
+  if (sides.light) pass.light = countSide(lightness, agarArea, nearGlare, tops, area, scale);
   if (sides.decided) {
-    if (sides.dark) pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), area, scale);
+    if (sides.dark) pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), cv::Mat(), area, scale);
     return pass;
   }
   // The dark side is looked at only where the light side's agar shows a fair amount
@@ -754,7 +774,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   const cv::Mat darkerThanAgar = (pass.light.agar.contrast - pass.light.agar.level) < -pass.light.threshold;
   const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
   if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask)))
-    pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), area, scale);
+    pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), cv::Mat(), area, scale);
   return pass;
 }
 
