@@ -569,6 +569,12 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
   return any ? keptLabels(labels, across, mask.size(), box.tl()) : cv::Mat();
 }
 
+// The smallest colony's radius on a dish seen at `scale`: no smaller hill splits a
+// region or sets the scale.
+double smallestRadius(const DishEllipse& dish, double scale) {
+  return std::max(1.5, smallestColony * 2.0 * dish.semiMajor * scale);
+}
+
 // Counts what stands out of `contrast` by more than `threshold`, and what `included`
 // sets, but not what `excluded` sets (either of those may be empty).
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const cv::Mat& included,
@@ -594,7 +600,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
   Plate plate;
-  plate.smallest = std::max(1.5, smallestColony * dishDiameter);
+  plate.smallest = smallestRadius(dish, scale);
   // Along the edge, what is left of the wall's ring and the meniscus is thinner than
   // any colony: an opening there takes it off the colonies that grow against the wall.
   // The specks it takes away whole may be pinpoint colonies: they are given back, to be
@@ -751,7 +757,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   // tops instead, those tops (no smaller than the smallest colony) are colonies on the
   // light side, however little they stand out from a bright agar.
   pass.lightness = lightness;
-  const double smallest = std::max(1.5, smallestColony * 2.0 * dish.semiMajor * scale);
+  const double smallest = smallestRadius(dish, scale);
   cv::Mat tops;
   pass.glare = glarePatches(lightness >= glareLightness, glarePatch * CV_PI * dish.semiMajor * dish.semiMinor * scale * scale,
                             CV_PI * smallest * smallest, tops);
