@@ -261,18 +261,31 @@ cv::Mat keptLabels(const cv::Mat& labels, const std::vector<std::uint8_t>& kept,
   return result;
 }
 
+// The 8-connected patches of a mask, labelled within the box around its pixels only:
+// most photographs have few or none.
+struct LabelledPatches {
+  cv::Size size;    // the mask's
+  cv::Rect box;     // empty where the mask has no pixels
+  cv::Mat labels;   // of the box
+  std::vector<Patch> patches;
+
+  explicit LabelledPatches(const cv::Mat& mask) : size(mask.size()), box(cv::boundingRect(mask)) {
+    if (box.area() > 0) patches = labelPatches(mask(box), labels);
+  }
+  // A mask of the patches `kept` sets 255 for (index 0 the background).
+  cv::Mat chosen(const std::vector<std::uint8_t>& kept) const {
+    return box.area() > 0 ? keptLabels(labels, kept, size, box.tl()) : cv::Mat::zeros(size, CV_8UC1);
+  }
+};
+
 // The connected patches of `mask` that `choose` keeps: given every patch (index 0 the
-// background), it sets 255 for each one kept. They are labelled within the box around
-// the mask's pixels only: most photographs have few or none.
+// background), it sets 255 for each one kept.
 template <typename Choose>
 cv::Mat patchesChosen(const cv::Mat& mask, Choose choose) {
-  const cv::Rect box = cv::boundingRect(mask);
-  if (box.area() == 0) return cv::Mat::zeros(mask.size(), CV_8UC1);
-  cv::Mat labels;
-  const std::vector<Patch> patches = labelPatches(mask(box), labels);
-  std::vector<std::uint8_t> kept(patches.size(), 0);
-  choose(patches, kept);
-  return keptLabels(labels, kept, mask.size(), box.tl());
+  const LabelledPatches labelled(mask);
+  std::vector<std::uint8_t> kept(labelled.patches.size(), 0);
+  choose(labelled.patches, kept);
+  return labelled.chosen(kept);
 }
 
 // The connected patches of `mask` for which `keep(patch)` holds.
@@ -295,11 +308,8 @@ cv::Mat glarePatches(const cv::Mat& saturated, double smallest, double least, cv
     const int longer = std::max(patch.width(), patch.height()), shorter = std::min(patch.width(), patch.height());
     return longer <= clippedElongation * shorter && patch.area >= clippedFill * patch.width() * patch.height();
   };
-  tops = cv::Mat();
-  const cv::Rect box = cv::boundingRect(saturated);
-  if (box.area() == 0) return cv::Mat::zeros(saturated.size(), CV_8UC1);
-  cv::Mat labels;
-  const std::vector<Patch> patches = labelPatches(saturated(box), labels);
+  const LabelledPatches labelled(saturated);
+  const std::vector<Patch>& patches = labelled.patches;
   int large = 0, clipped = 0;
   for (std::size_t i = 1; i < patches.size(); ++i)
     if (patches[i].area >= smallest) ++large, clipped += compact(patches[i]);
@@ -309,8 +319,8 @@ cv::Mat glarePatches(const cv::Mat& saturated, double smallest, double least, cv
     kept[i] = patches[i].area >= smallest && !(colonyTops && compact(patches[i])) ? 255 : 0;
     top[i] = colonyTops && patches[i].area >= least && compact(patches[i]) ? 255 : 0;
   }
-  if (colonyTops) tops = keptLabels(labels, top, saturated.size(), box.tl());
-  return keptLabels(labels, kept, saturated.size(), box.tl());
+  tops = colonyTops ? labelled.chosen(top) : cv::Mat();
+  return labelled.chosen(kept);
 }
 
 // The patches of `mask` no wider or taller than `side` that fill at least half their box:

@@ -67,7 +67,7 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
 
   // Every vector that grows by a pixel is sized up front: reallocating them cost as
   // much as the flooding itself. The mask's pixels are listed in raster order, with
-  // where each padded row's begin, so that what is measured of them afterwards is not
+  // where each padded row begins, so that what is measured of them afterwards is not
   // a pass over the whole box: a sparse mask's box is mostly empty.
   std::vector<std::int32_t> raster;
   raster.reserve(static_cast<std::size_t>(cv::countNonZero(padded)));
