@@ -9,6 +9,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace corvale {
 namespace {
 
@@ -124,22 +128,51 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
   // Each centre's radius: the ten-bin window, from the largest radius down, holding
   // the most edge points for its radius (OpenCV's rule, kept exactly).
   std::vector<Candidate> found;
-  std::vector<int> histogram(static_cast<std::size_t>(std::max(bins, 1)));
+  // One bin more than the histogram's: where the points outside the radii are put.
+  std::vector<int> histogram(static_cast<std::size_t>(std::max(bins, 1)) + 1);
+#ifdef __SSE2__
+  // Four points at a time: their distances are exact in single precision too, and the
+  // table's bins are worked out from them in the same single-precision steps.
+  const std::vector<float> pointXs(pointX.begin(), pointX.end()), pointYs(pointY.begin(), pointY.end());
+#endif
   for (const int centre : centres) {
     const int y = centre / step, x = centre - y * step;
     const int twiceX = 2 * x + 1, twiceY = 2 * y + 1;
     std::fill(histogram.begin(), histogram.end(), 0);
-    int within = 0;
-    for (std::size_t i = 0; i < pointX.size(); ++i) {
+    bool within = false;
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128 centreX = _mm_set1_ps(static_cast<float>(twiceX)), centreY = _mm_set1_ps(static_cast<float>(twiceY));
+    const __m128 least = _mm_set1_ps(static_cast<float>(leastQuad)), most = _mm_set1_ps(static_cast<float>(mostQuad));
+    const __m128 smallest = _mm_set1_ps(static_cast<float>(minRadius)), perPixel = _mm_set1_ps(static_cast<float>(binsPerPixel));
+    const __m128 zero = _mm_setzero_ps(), lastBin = _mm_set1_ps(static_cast<float>(bins - 1));
+    const __m128 outside = _mm_set1_ps(static_cast<float>(bins));
+    __m128 any = zero;
+    alignas(16) std::int32_t bin[4];
+    for (; i + 4 <= pointXs.size(); i += 4) {
+      const __m128 a = _mm_sub_ps(_mm_loadu_ps(pointXs.data() + i), centreX);
+      const __m128 b = _mm_sub_ps(_mm_loadu_ps(pointYs.data() + i), centreY);
+      const __m128 quad = _mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b));
+      const __m128 in = _mm_and_ps(_mm_cmpge_ps(quad, least), _mm_cmple_ps(quad, most));
+      any = _mm_or_ps(any, in);
+      const __m128 distance = _mm_sqrt_ps(_mm_mul_ps(quad, _mm_set1_ps(0.25f)));
+      const __m128 position = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(distance, smallest), perPixel), zero), lastBin);
+      _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm_cvtps_epi32(_mm_or_ps(_mm_and_ps(in, position), _mm_andnot_ps(in, outside))));
+      ++histogram[static_cast<std::size_t>(bin[0])], ++histogram[static_cast<std::size_t>(bin[1])];
+      ++histogram[static_cast<std::size_t>(bin[2])], ++histogram[static_cast<std::size_t>(bin[3])];
+    }
+    within = _mm_movemask_ps(any) != 0;
+#endif
+    for (; i < pointX.size(); ++i) {
       const int a = pointX[i] - twiceX, b = pointY[i] - twiceY;
       const int quad = a * a + b * b;
       if (quad < leastQuad || quad > mostQuad) continue;
       ++histogram[binOf[static_cast<std::size_t>(quad >> 3)]];
-      ++within;
+      within = true;
     }
     int best = 0;
     float bestRadius = 0.0f;
-    if (within > 0)
+    if (within)
       for (int j = bins - 1; j > 0; j--) {
         if (histogram[static_cast<std::size_t>(j)] == 0) continue;
         const int top = j;
