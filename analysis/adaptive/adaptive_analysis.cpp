@@ -93,13 +93,24 @@ struct PolarityCount {
 // The share of the ellipse with axes times `factor` that `mask` covers, sampled
 // along its outline.
 double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor, double scale) {
+  constexpr int samples = 720;
+  // The samples' directions, half a degree apart, worked out once: the edge is looked
+  // for along dozens of outlines per count.
+  static const std::array<cv::Point2d, samples> directions = [] {
+    std::array<cv::Point2d, samples> around;
+    for (int i = 0; i < samples; ++i) {
+      const double t = i * CV_PI / 360.0;
+      around[static_cast<std::size_t>(i)] = cv::Point2d(std::cos(t), std::sin(t));
+    }
+    return around;
+  }();
   const double angle = dish.angle * CV_PI / 180.0;
+  const double cosAngle = std::cos(angle), sinAngle = std::sin(angle);
   int on = 0, total = 0;
-  for (int i = 0; i < 720; ++i) {
-    const double t = i * CV_PI / 360.0;
-    const double u = dish.semiMajor * factor * std::cos(t), v = dish.semiMinor * factor * std::sin(t);
-    const int x = static_cast<int>((dish.centre.x + u * std::cos(angle) - v * std::sin(angle)) * scale);
-    const int y = static_cast<int>((dish.centre.y + u * std::sin(angle) + v * std::cos(angle)) * scale);
+  for (const cv::Point2d& direction : directions) {
+    const double u = dish.semiMajor * factor * direction.x, v = dish.semiMinor * factor * direction.y;
+    const int x = static_cast<int>((dish.centre.x + u * cosAngle - v * sinAngle) * scale);
+    const int y = static_cast<int>((dish.centre.y + u * sinAngle + v * cosAngle) * scale);
     if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows) continue;
     ++total;
     on += mask.at<std::uint8_t>(y, x) != 0;
