@@ -121,6 +121,8 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
       hills.parent[young] = b;
       root = b;
     }
+    // The pixel's hill as it stands: its neighbours still to flood find it from there.
+    hillOf[static_cast<std::size_t>(pixel)] = root;
   }
   // What remains of each region is its highest hill.
   std::vector<std::int32_t> regionOfRoot(hills.parent.size(), -1);
