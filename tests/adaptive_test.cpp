@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <algorithm>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -458,6 +459,30 @@ TEST(AdaptiveMethod, SplitsPackedColoniesByTheirBrightness) {
       }
   }
   EXPECT_EQ(splitByHeight(mask, height, 0.05, 3.0).peaks.size(), 3u);
+}
+
+// Clumps split each in its own box, with the heights binned over all of them, give the
+// hills one split of them all gives: noise makes many hills and close heights.
+TEST(AdaptiveMethod, SplitsPatchesByHeightAloneAsTogether) {
+  cv::Mat mask = cv::Mat::zeros(150, 200, CV_8UC1), height(150, 200, CV_32FC1);
+  cv::RNG random(5);
+  random.fill(height, cv::RNG::UNIFORM, 0.0, 80.0);
+  cv::GaussianBlur(height, height, cv::Size(), 2.0);
+  const cv::Rect boxes[] = {{10, 10, 60, 50}, {100, 20, 70, 90}, {20, 90, 50, 50}};
+  for (const cv::Rect& box : boxes) cv::ellipse(mask, (box.tl() + box.br()) / 2, box.size() / 2 - cv::Size(1, 1), 0, 0, 360, 255, cv::FILLED);
+  const auto described = [](const MaskPeak& peak, cv::Point offset) {
+    return std::to_string(peak.at.x + offset.x) + "," + std::to_string(peak.at.y + offset.y) + ":" + std::to_string(peak.depth) + "/" + std::to_string(peak.area);
+  };
+  std::multiset<std::string> together, alone;
+  for (const MaskPeak& peak : splitByHeight(mask, height, 0.05, 1.0).peaks) together.insert(described(peak, {0, 0}));
+  double low = 0.0, high = 0.0;
+  cv::minMaxLoc(height, &low, &high, nullptr, nullptr, mask);
+  for (const cv::Rect& box : boxes)
+    for (const MaskPeak& peak : splitByHeight(mask(box).clone(), height(box).clone(), 0.05, 1.0,
+                                              HeightRange{static_cast<float>(low), static_cast<float>(high)}).peaks)
+      alone.insert(described(peak, box.tl()));
+  EXPECT_GT(together.size(), 10u);
+  EXPECT_EQ(alone, together);
 }
 
 TEST(AdaptiveMethod, FitsATiltedDishAsAnEllipse) {

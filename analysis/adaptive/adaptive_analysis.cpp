@@ -596,6 +596,56 @@ double smallestRadius(const DishEllipse& dish, double scale) {
   return std::max(1.5, smallestColony * 2.0 * dish.semiMajor * scale);
 }
 
+// The hills of brightness of the regions of `split` lumpier than their discs and taken
+// for colonies, each region's from the highest down: on the contrast smoothed over half
+// a dust speck, standing half the threshold above their saddles. Each region is
+// smoothed and split in a box around it alone (the smoothing reads past the box where
+// the contrast goes on), so that a plate's scattered clumps cost their own area only;
+// the heights are binned over all of them, as one split of them all would bin them.
+std::vector<std::vector<cv::Point>> hillsOfBrightness(const MaskSplit& split, const std::vector<Judgement>& judgements,
+                                                      const cv::Mat& contrast, const Plate& plate, double threshold) {
+  std::vector<std::vector<cv::Point>> bright(split.regions.size());
+  std::vector<std::size_t> lumpy;
+  cv::Rect clumps;
+  for (std::size_t r = 0; r < split.regions.size(); ++r)
+    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage && judgements[r].verdict == Verdict::colonies) {
+      lumpy.push_back(r);
+      clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
+    }
+  if (lumpy.empty()) return bright;
+  // The contrast is smoothed as far as a halo around all the clumps: beyond it, OpenCV
+  // reflects it. Within it, each region's smoothing reads as far as the kernel reaches.
+  const double sigma = std::max(1.0, 0.5 * plate.dust);
+  const int halo = 3 * static_cast<int>(std::ceil(sigma));
+  const int reach = (cvRound(sigma * 4 * 2 + 1) | 1) / 2;  // the kernel's radius, as OpenCV sizes it for floats
+  const cv::Rect around = (clumps + cv::Size(2 * halo, 2 * halo) - cv::Point(halo, halo)) & cv::Rect(0, 0, contrast.cols, contrast.rows);
+  std::vector<cv::Mat> masks, heights;
+  HeightRange range{INFINITY, -INFINITY};
+  for (const std::size_t r : lumpy) {
+    const cv::Rect box = split.regions[r].box;
+    const cv::Rect read = (box + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) & around;
+    cv::Mat height, smooth;
+    contrast(read).convertTo(height, CV_32F);
+    cv::GaussianBlur(height(box - read.tl()), smooth, cv::Size(), sigma);
+    const cv::Mat inRegion = split.regionOf(box) == static_cast<int>(r) + 1;
+    double low = 0.0, high = 0.0;
+    cv::minMaxLoc(smooth, &low, &high, nullptr, nullptr, inRegion);
+    range.low = std::min(range.low, static_cast<float>(low));
+    range.high = std::max(range.high, static_cast<float>(high));
+    masks.push_back(inRegion);
+    heights.push_back(smooth);
+  }
+  for (std::size_t i = 0; i < lumpy.size(); ++i) {
+    const MaskSplit shine = splitByHeight(masks[i], heights[i], brightShare, 0.15 * threshold, range);
+    std::vector<const MaskPeak*> byHeight;
+    for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
+    std::stable_sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
+    const cv::Point offset = split.regions[lumpy[i]].box.tl();
+    for (const MaskPeak* peak : byHeight) bright[lumpy[i]].push_back(peak->at + offset);
+  }
+  return bright;
+}
+
 // Counts what stands out of `contrast` by more than `threshold`, and what `included`
 // sets, but not what `excluded` sets (either of those may be empty).
 PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv::Mat& excluded, const cv::Mat& included,
@@ -657,45 +707,13 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
     const double bandShare = (outer * outer - inner * inner) / std::max(1e-9, inner * inner);
     plate.speckledWall = specks >= speckledWall && specks > wallCrowding * bandShare * std::max(1, inside);
   }
-  // Hills of brightness, on the contrast smoothed over half a dust speck, standing
-  // half the threshold above their saddles.
-  // Only regions lumpier than their discs and taken for colonies are looked at, in a
-  // box around them.
+  // Each region's judgement, and the hills of brightness of those that may be clumps.
   RegionNotes notes;
   for (std::size_t r = 0; r < split.regions.size(); ++r)
     notes.judgements.push_back(judge(split, static_cast<int>(r),
                                      contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)), cv::Point(0, 0),
                                      plate, 0));
-  std::vector<std::uint8_t> clumped(split.regions.size() + 1, 0);
-  cv::Rect clumps;
-  for (std::size_t r = 0; r < split.regions.size(); ++r)
-    if (discCoverage(split.regions[r], split.peaks) > lumpyCoverage && notes.judgements[r].verdict == Verdict::colonies) {
-      clumped[r + 1] = 255;
-      clumps = clumps.area() == 0 ? split.regions[r].box : (clumps | split.regions[r].box);
-    }
-  notes.bright.resize(split.regions.size());
-  if (clumps.area() > 0) {
-    cv::Mat inClumps(clumps.size(), CV_8UC1);
-    for (int y = 0; y < clumps.height; ++y) {
-      const auto* region = split.regionOf.ptr<std::int32_t>(y + clumps.y) + clumps.x;
-      auto* out = inClumps.ptr<std::uint8_t>(y);
-      for (int x = 0; x < clumps.width; ++x) out[x] = clumped[static_cast<std::size_t>(region[x])];
-    }
-    const int halo = 3 * static_cast<int>(std::ceil(std::max(1.0, 0.5 * plate.dust)));
-    const cv::Rect around = (clumps + cv::Size(2 * halo, 2 * halo) - cv::Point(halo, halo)) & cv::Rect(0, 0, contrast.cols, contrast.rows);
-    cv::Mat height;
-    contrast(around).convertTo(height, CV_32F);
-    cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, 0.5 * plate.dust));
-    const MaskSplit shine =
-        splitByHeight(inClumps, height(clumps - around.tl()).clone(), brightShare, 0.15 * threshold);
-    std::vector<const MaskPeak*> byHeight;
-    for (const MaskPeak& peak : shine.peaks) byHeight.push_back(&peak);
-    std::sort(byHeight.begin(), byHeight.end(), [](const MaskPeak* a, const MaskPeak* b) { return a->depth > b->depth; });
-    for (const MaskPeak* peak : byHeight) {
-      const std::int32_t region = split.regionOf.at<std::int32_t>(peak->at + clumps.tl());
-      if (region > 0) notes.bright[static_cast<std::size_t>(region - 1)].push_back(peak->at + clumps.tl());
-    }
-  }
+  notes.bright = hillsOfBrightness(split, notes.judgements, contrast, plate, threshold);
   countRegions(split, contrast, cv::Point(0, 0), plate, 0, &notes, mask, count);
 
   count.mask = mask;

@@ -30,13 +30,16 @@ struct Hills {
 
 namespace {
 
-// Orders `pixels` from the highest `height` down, in steps of a sixteenth (a
-// counting sort: linear in the pixels, where comparison sorting dominated the run),
-// and gives their heights in that order.
-std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height) {
+// Orders `pixels` from the highest `height` down, in steps of a sixteenth from the
+// highest of `range` (of the pixels' own where not given) (a counting sort: linear in
+// the pixels, where comparison sorting dominated the run), and gives their heights in
+// that order.
+std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height, std::optional<HeightRange> range) {
   if (pixels.empty()) return {};
   float low = height[pixels.front()], high = low;
-  for (const std::int32_t pixel : pixels) low = std::min(low, height[pixel]), high = std::max(high, height[pixel]);
+  if (range) low = range->low, high = range->high;
+  else
+    for (const std::int32_t pixel : pixels) low = std::min(low, height[pixel]), high = std::max(high, height[pixel]);
   constexpr float steps = 16.0f;
   const auto bins = static_cast<std::size_t>(std::min(1 << 20, static_cast<int>((high - low) * steps) + 1));
   const auto bin = [&](std::int32_t pixel) {
@@ -60,7 +63,7 @@ std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float
 // pixels from the top down; see splitMask. `mask` is the part at `origin` of a frame
 // of `frame` size, which the split describes.
 MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& distance, double smallestDepth, double lowestTop,
-                double saddleShare, double smallestDrop, cv::Point origin, cv::Size frame) {
+                double saddleShare, double smallestDrop, cv::Point origin, cv::Size frame, std::optional<HeightRange> range) {
   MaskSplit split;
   split.regionOf = cv::Mat::zeros(frame, CV_32S);
   const int width = padded.cols;
@@ -80,7 +83,7 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   }
   rowBegin[static_cast<std::size_t>(padded.rows - 1)] = raster.size();
   std::vector<std::int32_t> order = raster;
-  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0));
+  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0), range);
 
   // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
   // hill of its own, numbered in the flooding order, so the hills' tops are the
@@ -192,17 +195,18 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
   cv::copyMakeBorder(mask(around), padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
   return flood(mask(around), padded, distance, smallestDepth, lowestTop.value_or(smallestDepth), saddleShare, 1.0,
-               around.tl(), mask.size());
+               around.tl(), mask.size(), std::nullopt);
 }
 
-MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop) {
+MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop,
+                        std::optional<HeightRange> range) {
   if (mask.type() != CV_8UC1 || height.type() != CV_32FC1 || height.size() != mask.size())
     throw std::invalid_argument("splitByHeight: a CV_8UC1 mask and a CV_32FC1 height of its size are needed");
   if (mask.empty()) return MaskSplit{cv::Mat::zeros(mask.size(), CV_32S), {}, {}};
   cv::Mat padded, paddedHeight;
   cv::copyMakeBorder(mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
   cv::copyMakeBorder(height, paddedHeight, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  return flood(mask, padded, paddedHeight, -1e30, -1e30, saddleShare, smallestDrop, cv::Point(0, 0), mask.size());
+  return flood(mask, padded, paddedHeight, -1e30, -1e30, saddleShare, smallestDrop, cv::Point(0, 0), mask.size(), range);
 }
 
 }  // namespace corvale

@@ -48,6 +48,15 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
 // `saddleShare` of its height and by `smallestDrop`. Colonies are domed or shine at
 // their middle, so touching colonies that merge into one round shape still show one
 // hill of brightness each.
-MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop);
+//
+// Its pixels are flooded in steps of a sixteenth from the highest of `range` (of the
+// mask's own heights where not given). Patches of a larger mask split each on its own,
+// with that mask's range, split exactly as they would be together: patches that do not
+// touch never meet, and each is flooded in the same order.
+struct HeightRange {
+  float low = 0.0f, high = 0.0f;
+};
+MaskSplit splitByHeight(const cv::Mat& mask, const cv::Mat& height, double saddleShare, double smallestDrop,
+                        std::optional<HeightRange> range = std::nullopt);
 
 }  // namespace corvale
