@@ -741,6 +741,7 @@ Colony toPhotograph(Colony colony, double scale) {
 // One polarity at one scale: its agar, threshold and count.
 struct Side {
   AgarModel agar;
+  cv::Mat fromAgar;  // CV_16S: how far each pixel stands out from the agar's level
   double threshold = 0.0;
   PolarityCount count;
 };
@@ -758,8 +759,8 @@ Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat&
   Side side;
   side.agar = estimateAgar(lightness, agarArea, 2.0 * area.ellipse.semiMajor * scale);
   side.threshold = std::max(noiseMultiple * side.agar.noise, minimumContrast);
-  cv::Mat fromAgar = side.agar.contrast - side.agar.level;
-  side.count = countPolarity(fromAgar, side.threshold, excluded, included, area, scale);
+  side.fromAgar = side.agar.contrast - side.agar.level;
+  side.count = countPolarity(side.fromAgar, side.threshold, excluded, included, area, scale);
   return side;
 }
 
@@ -816,7 +817,7 @@ Pass countAtScale(const Photograph& photograph, const CountedArea& area, double 
   // The dark side is looked at only where the light side's agar shows a fair amount
   // darker than its threshold: on most plates it holds a little writing and shadow,
   // and counting it would only cost time.
-  const cv::Mat darkerThanAgar = (pass.light.agar.contrast - pass.light.agar.level) < -pass.light.threshold;
+  const cv::Mat darkerThanAgar = pass.light.fromAgar < -pass.light.threshold;
   const int darkPixels = cv::countNonZero(darkerThanAgar & agarArea);
   if (darkPixels >= darkWorthCounting * std::max(1, cv::countNonZero(pass.light.count.mask)))
     pass.dark = countSide(255 - lightness, agarArea, cv::Mat(), cv::Mat(), area, scale);
@@ -1033,8 +1034,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     cv::ellipse(stages->dish, outline(result.ellipse, 1.0), cv::Scalar(0, 255, 255), 2);
     cv::ellipse(stages->dish, outline(counted, chosen.usableFactor), cv::Scalar(0, 255, 0), 2);
     stages->background = dark ? 255 - side.agar.background : side.agar.background;
-    const cv::Mat shown = side.agar.contrast - side.agar.level;
-    shown.convertTo(stages->contrast, CV_8U, 4.0, 0.0);
+    side.fromAgar.convertTo(stages->contrast, CV_8U, 4.0, 0.0);
     stages->mask = mask;
   }
   return result;
