@@ -558,27 +558,47 @@ struct CountedArea {
   std::optional<DishEllipse> agar;  // the agar's own outline, where it was found
 };
 
+// The first and last column set in a row of a mask, or an empty range (first > last).
+std::pair<int, int> setColumns(const std::uint8_t* row, int cols) {
+  int first = 0, last = cols - 1;
+  while (first < cols && row[first] == 0) ++first;
+  while (last >= first && row[last] == 0) --last;
+  return {first, last};
+}
+
 // What lies across the agar's edge and reaches well beyond it (a label stuck over the
 // dish) is no colony on either side of the edge: the patches of `mask` near the dish
-// with more of their area outside `usable` than a disc of `labelReach` of the dish's
-// diameter in radius. Colonies against the wall reach out less; the wall's ring, which
-// runs all round, spans more of the dish than a label does. Empty where there is none.
+// with more of their area outside `usable` (an ellipse) than a disc of `labelReach` of
+// the dish's diameter in radius. Colonies against the wall reach out less; the wall's
+// ring, which runs all round, spans more of the dish than a label does. Empty where
+// there is none.
 cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllipse& dish, double scale) {
   const double diameter = 2.0 * dish.semiMajor * scale;
   const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
   const cv::Mat near = mask & ellipseMask(mask.size(), dish, labelNear, scale);
   // Where too little of the mask lies outside `usable`, there is none, and the mask
   // need not be labelled.
-  if (cv::countNonZero(near & ~usable) < outsideLeast) return {};
-  const cv::Rect box = cv::boundingRect(near);
-  cv::Mat labels;
-  const std::vector<Patch> patches = labelPatches(near(box), labels);
+  std::int64_t beyond = 0;
+  for (int y = 0; y < near.rows; ++y) {
+    const auto* in = near.ptr<std::uint8_t>(y);
+    const auto* inside = usable.ptr<std::uint8_t>(y);
+    int row = 0;
+    for (int x = 0; x < near.cols; ++x) row += in[x] > inside[x];
+    beyond += row;
+  }
+  if (static_cast<double>(beyond) < outsideLeast) return {};
+  const LabelledPatches labelled(near);
+  const std::vector<Patch>& patches = labelled.patches;
+  // Each patch's pixels outside the ellipse: on each row, those before and after its run.
   std::vector<std::int64_t> outside(patches.size(), 0);
-  for (int y = 0; y < labels.rows; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    const auto* in = usable.ptr<std::uint8_t>(y + box.y) + box.x;
-    for (int x = 0; x < labels.cols; ++x)
-      if (in[x] == 0) ++outside[static_cast<std::size_t>(label[x])];
+  for (int y = 0; y < labelled.labels.rows; ++y) {
+    const auto* label = labelled.labels.ptr<std::int32_t>(y);
+    const int cols = labelled.labels.cols;
+    auto [first, last] = setColumns(usable.ptr<std::uint8_t>(y + labelled.box.y), usable.cols);
+    first = std::clamp(first - labelled.box.x, 0, cols);
+    last = std::clamp(last - labelled.box.x, first - 1, cols - 1);
+    for (int x = 0; x < first; ++x) ++outside[static_cast<std::size_t>(label[x])];
+    for (int x = last + 1; x < cols; ++x) ++outside[static_cast<std::size_t>(label[x])];
   }
   std::vector<std::uint8_t> across(patches.size(), 0);
   bool any = false;
@@ -587,7 +607,7 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
     across[i] = static_cast<double>(outside[i]) >= outsideLeast && span <= labelSpan * diameter ? 255 : 0;
     any = any || across[i] != 0;
   }
-  return any ? keptLabels(labels, across, mask.size(), box.tl()) : cv::Mat();
+  return any ? labelled.chosen(across) : cv::Mat();
 }
 
 // The smallest colony's radius on a dish seen at `scale`: no smaller hill splits a
