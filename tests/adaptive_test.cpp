@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <numeric>
 #include <tuple>
 
 #include <opencv2/imgcodecs.hpp>
@@ -23,6 +24,7 @@
 #include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/lightness.hpp"
+#include "analysis/adaptive/mask_patches.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_splitting.hpp"
 #include "analysis/dish_analysis.hpp"
@@ -191,6 +193,46 @@ TEST(AdaptiveMethod, ReducesByAreaExactlyAsOpenCVDoes) {
 // Dilation and erosion by a disc, row by row of the disc, against OpenCV's own: noise
 // and sparse specks (where the border matters), images smaller than the disc, and a
 // result written into a view of a larger image.
+// Patches found run by run against OpenCV's own 8-connected components: the same
+// areas and boxes, and each patch drawn back over its component. Sparse and dense
+// noise (runs that touch only diagonally), a full mask, an empty one and a single row.
+TEST(AdaptiveMethod, FindsPatchesAsOpenCVsConnectedComponents) {
+  cv::RNG random(13);
+  const auto noise = [&](cv::Size size, int above) {
+    cv::Mat values(size, CV_8UC1);
+    random.fill(values, cv::RNG::UNIFORM, 0, 256);
+    return cv::Mat(values > above);
+  };
+  const cv::Mat masks[] = {noise({131, 97}, 240), noise({131, 97}, 128), noise({40, 30}, 200), noise({64, 80}, 40),
+                           cv::Mat(20, 30, CV_8UC1, cv::Scalar(255)), cv::Mat::zeros(20, 30, CV_8UC1), noise({200, 1}, 128)};
+  for (const cv::Mat& mask : masks) {
+    const MaskPatches found(mask);
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+    std::multiset<std::tuple<int, int, int, int, int>> ours, theirs;
+    for (std::size_t i = 1; i < found.patches.size(); ++i) {
+      const Patch& p = found.patches[i];
+      ours.insert({p.area, p.low.x, p.low.y, p.width(), p.height()});
+    }
+    for (int i = 1; i < count; ++i)
+      theirs.insert({stats.at<int>(i, cv::CC_STAT_AREA), stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
+                     stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT)});
+    EXPECT_EQ(ours, theirs) << mask.size();
+    // Each patch drawn in its own number covers one component of OpenCV's, whole.
+    if (found.patches.size() > 256) continue;
+    std::vector<std::uint8_t> own(found.patches.size());
+    std::iota(own.begin(), own.end(), 0);
+    const cv::Mat drawn = found.chosen(own);
+    EXPECT_EQ(cv::countNonZero(drawn), cv::countNonZero(mask));
+    for (int i = 1; i < count; ++i) {
+      double low = 0.0, high = 0.0;
+      cv::minMaxLoc(drawn, &low, &high, nullptr, nullptr, labels == i);
+      EXPECT_EQ(low, high) << mask.size() << " component " << i;
+      EXPECT_EQ(found.patches[static_cast<std::size_t>(high)].area, stats.at<int>(i, cv::CC_STAT_AREA));
+    }
+  }
+}
+
 TEST(AdaptiveMethod, DilatesAndErodesByADiscExactlyAsOpenCVDoes) {
   cv::RNG random(11);
   cv::Mat noise(97, 131, CV_8UC1), specks(120, 80, CV_8UC1), tiny(7, 30, CV_8UC1);

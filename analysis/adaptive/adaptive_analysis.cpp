@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
 
 #include <opencv2/imgproc.hpp>
@@ -14,6 +13,7 @@
 #include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/glare_colonies.hpp"
 #include "analysis/adaptive/lightness.hpp"
+#include "analysis/adaptive/mask_patches.hpp"
 #include "analysis/adaptive/mesh_colonies.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
@@ -230,70 +230,11 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
-// A connected patch of a mask: its pixels and its box.
-struct Patch {
-  int area = 0;
-  cv::Point low{INT_MAX, INT_MAX}, high{-1, -1};  // the box's first and last pixel
-  int width() const { return high.x - low.x + 1; }
-  int height() const { return high.y - low.y + 1; }
-};
-
-// Labels the 8-connected patches of `mask` and measures them, indexed by label (0: the
-// background). OpenCV's own statistics cost some ten times its labelling on masks as
-// full as a plate's; only the box and the area are wanted.
-std::vector<Patch> labelPatches(const cv::Mat& mask, cv::Mat& labels) {
-  const int found = cv::connectedComponents(mask, labels, 8, CV_32S);
-  std::vector<Patch> patches(static_cast<std::size_t>(found));
-  // Run by run along each row: a patch's pixels come in runs of one label.
-  for (int y = 0; y < labels.rows; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    for (int x = 0; x < labels.cols;) {
-      const std::int32_t here = label[x];
-      const int start = x;
-      while (x < labels.cols && label[x] == here) ++x;
-      if (here == 0) continue;
-      Patch& patch = patches[static_cast<std::size_t>(here)];
-      patch.area += x - start;
-      patch.low = cv::Point(std::min(patch.low.x, start), std::min(patch.low.y, y));
-      patch.high = cv::Point(std::max(patch.high.x, x - 1), std::max(patch.high.y, y));
-    }
-  }
-  return patches;
-}
-
-// A mask of `size` set where `labels` (placed at `at`) holds a label that `kept` sets.
-cv::Mat keptLabels(const cv::Mat& labels, const std::vector<std::uint8_t>& kept, cv::Size size, cv::Point at) {
-  cv::Mat result = cv::Mat::zeros(size, CV_8UC1);
-  for (int y = 0; y < labels.rows; ++y) {
-    const auto* label = labels.ptr<std::int32_t>(y);
-    auto* out = result.ptr<std::uint8_t>(y + at.y) + at.x;
-    for (int x = 0; x < labels.cols; ++x) out[x] = kept[static_cast<std::size_t>(label[x])];
-  }
-  return result;
-}
-
-// The 8-connected patches of a mask, labelled within the box around its pixels only:
-// most photographs have few or none.
-struct LabelledPatches {
-  cv::Size size;    // the mask's
-  cv::Rect box;     // empty where the mask has no pixels
-  cv::Mat labels;   // of the box
-  std::vector<Patch> patches;
-
-  explicit LabelledPatches(const cv::Mat& mask) : size(mask.size()), box(cv::boundingRect(mask)) {
-    if (box.area() > 0) patches = labelPatches(mask(box), labels);
-  }
-  // A mask of the patches `kept` sets 255 for (index 0 the background).
-  cv::Mat chosen(const std::vector<std::uint8_t>& kept) const {
-    return box.area() > 0 ? keptLabels(labels, kept, size, box.tl()) : cv::Mat::zeros(size, CV_8UC1);
-  }
-};
-
 // The connected patches of `mask` that `choose` keeps: given every patch (index 0 the
 // background), it sets 255 for each one kept.
 template <typename Choose>
 cv::Mat patchesChosen(const cv::Mat& mask, Choose choose) {
-  const LabelledPatches labelled(mask);
+  const MaskPatches labelled(mask);
   std::vector<std::uint8_t> kept(labelled.patches.size(), 0);
   choose(labelled.patches, kept);
   return labelled.chosen(kept);
@@ -319,7 +260,7 @@ cv::Mat glarePatches(const cv::Mat& saturated, double smallest, double least, cv
     const int longer = std::max(patch.width(), patch.height()), shorter = std::min(patch.width(), patch.height());
     return longer <= clippedElongation * shorter && patch.area >= clippedFill * patch.width() * patch.height();
   };
-  const LabelledPatches labelled(saturated);
+  const MaskPatches labelled(saturated);
   const std::vector<Patch>& patches = labelled.patches;
   int large = 0, clipped = 0;
   for (std::size_t i = 1; i < patches.size(); ++i)
@@ -587,18 +528,17 @@ cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllips
     beyond += row;
   }
   if (static_cast<double>(beyond) < outsideLeast) return {};
-  const LabelledPatches labelled(near);
+  const MaskPatches labelled(near);
   const std::vector<Patch>& patches = labelled.patches;
-  // Each patch's pixels outside the ellipse: on each row, those before and after its run.
+  // Each patch's pixels outside the ellipse: of each run, what lies beside the
+  // ellipse's own run along that row.
   std::vector<std::int64_t> outside(patches.size(), 0);
-  for (int y = 0; y < labelled.labels.rows; ++y) {
-    const auto* label = labelled.labels.ptr<std::int32_t>(y);
-    const int cols = labelled.labels.cols;
-    auto [first, last] = setColumns(usable.ptr<std::uint8_t>(y + labelled.box.y), usable.cols);
-    first = std::clamp(first - labelled.box.x, 0, cols);
-    last = std::clamp(last - labelled.box.x, first - 1, cols - 1);
-    for (int x = 0; x < first; ++x) ++outside[static_cast<std::size_t>(label[x])];
-    for (int x = last + 1; x < cols; ++x) ++outside[static_cast<std::size_t>(label[x])];
+  int row = -1;
+  std::pair<int, int> inside{0, -1};
+  for (const PatchRun& run : labelled.runs) {
+    if (run.y != row) row = run.y, inside = setColumns(usable.ptr<std::uint8_t>(row), usable.cols);
+    const int overlap = std::max(0, std::min(run.end - 1, inside.second) - std::max(run.begin, inside.first) + 1);
+    outside[static_cast<std::size_t>(run.patch)] += run.end - run.begin - overlap;
   }
   std::vector<std::uint8_t> across(patches.size(), 0);
   bool any = false;

@@ -1,0 +1,39 @@
+#pragma once
+// The 8-connected patches of a mask, found run by run: a run is a stretch of set
+// pixels along a row, and runs that touch (diagonally too) on neighbouring rows belong
+// to one patch. The masks labelled here (saturated pixels, what lies near the dish's
+// edge, the wall's thin remains) are mostly empty, and their runs are few where a
+// label image would cost four bytes for every pixel of the frame.
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace corvale {
+
+struct Patch {
+  int area = 0;
+  cv::Point low{INT32_MAX, INT32_MAX}, high{-1, -1};  // the box's first and last pixel
+  int width() const { return high.x - low.x + 1; }
+  int height() const { return high.y - low.y + 1; }
+};
+
+struct PatchRun {
+  int y = 0, begin = 0, end = 0;  // the row and its pixels begin..end-1
+  int patch = 0;                  // index into MaskPatches::patches
+};
+
+struct MaskPatches {
+  cv::Size size;                // the mask's
+  std::vector<Patch> patches;   // index 0 stands for the background and is empty
+  std::vector<PatchRun> runs;   // in raster order
+
+  // The patches of `mask` (CV_8UC1).
+  explicit MaskPatches(const cv::Mat& mask);
+  // A mask of `size` holding, over each patch, the value `value` gives for it (index 0
+  // the background, not drawn).
+  cv::Mat chosen(const std::vector<std::uint8_t>& value) const;
+};
+
+}  // namespace corvale
