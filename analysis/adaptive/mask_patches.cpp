@@ -1,8 +1,8 @@
 #include "analysis/adaptive/mask_patches.hpp"
+#include "analysis/adaptive/union_find.hpp"
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 
 namespace corvale {
@@ -18,22 +18,13 @@ int nextSet(const std::uint8_t* row, int x, int cols) {
   return x;
 }
 
-int root(std::vector<int>& parent, int run) {
-  while (parent[static_cast<std::size_t>(run)] != run) {
-    auto& up = parent[static_cast<std::size_t>(run)];
-    up = parent[static_cast<std::size_t>(up)];
-    run = up;
-  }
-  return run;
-}
-
 }  // namespace
 
 MaskPatches::MaskPatches(const cv::Mat& mask) : size(mask.size()) {
   if (mask.type() != CV_8UC1) throw std::invalid_argument("MaskPatches: the mask must be CV_8UC1");
   // Each run joins the runs of the row above that touch it; the earlier run's root
   // stays the root, so a patch's root is its first run.
-  std::vector<int> parent;
+  std::vector<std::int32_t> parent;
   std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
   for (int y = 0; y < mask.rows; ++y) {
     const std::uint8_t* row = mask.ptr<std::uint8_t>(y);
@@ -49,7 +40,7 @@ MaskPatches::MaskPatches(const cv::Mat& mask) : size(mask.size()) {
       // of the runs still to come on this row either.
       while (touching < aboveEnd && runs[touching].end < begin) ++touching;
       for (std::size_t other = touching; other < aboveEnd && runs[other].begin <= x; ++other) {
-        const int a = root(parent, static_cast<int>(other)), b = root(parent, run);
+        const int a = rootOf(parent, static_cast<int>(other)), b = rootOf(parent, run);
         parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
       }
     }
@@ -60,7 +51,7 @@ MaskPatches::MaskPatches(const cv::Mat& mask) : size(mask.size()) {
   patches.resize(1);
   std::vector<int> patchOfRoot(runs.size(), 0);
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    const auto top = static_cast<std::size_t>(root(parent, static_cast<int>(i)));
+    const auto top = static_cast<std::size_t>(rootOf(parent, static_cast<int>(i)));
     if (top == i) {
       patchOfRoot[i] = static_cast<int>(patches.size());
       patches.emplace_back();

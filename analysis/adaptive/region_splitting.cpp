@@ -1,4 +1,5 @@
 #include "analysis/adaptive/region_splitting.hpp"
+#include "analysis/adaptive/union_find.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -16,14 +17,7 @@ struct Hills {
   std::vector<std::int32_t> topPixel;
   std::vector<std::int64_t> area;
 
-  std::int32_t find(std::int32_t hill) {
-    while (parent[static_cast<std::size_t>(hill)] != hill) {
-      auto& up = parent[static_cast<std::size_t>(hill)];
-      up = parent[static_cast<std::size_t>(up)];
-      hill = up;
-    }
-    return hill;
-  }
+  std::int32_t find(std::int32_t hill) { return rootOf(parent, hill); }
 };
 
 }  // namespace
