@@ -1,9 +1,10 @@
 #include "analysis/adaptive/mask_patches.hpp"
-#include "analysis/adaptive/union_find.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+
+#include "analysis/adaptive/union_find.hpp"
 
 namespace corvale {
 namespace {

@@ -1,5 +1,4 @@
 #include "analysis/adaptive/region_splitting.hpp"
-#include "analysis/adaptive/union_find.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,6 +6,8 @@
 #include <stdexcept>
 
 #include <opencv2/imgproc.hpp>
+
+#include "analysis/adaptive/union_find.hpp"
 
 namespace corvale {
 namespace {
