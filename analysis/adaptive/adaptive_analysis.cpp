@@ -516,19 +516,7 @@ std::pair<int, int> setColumns(const std::uint8_t* row, int cols) {
 cv::Mat overTheEdge(const cv::Mat& mask, const cv::Mat& usable, const DishEllipse& dish, double scale) {
   const double diameter = 2.0 * dish.semiMajor * scale;
   const double outsideLeast = CV_PI * (labelReach * diameter) * (labelReach * diameter);
-  const cv::Mat near = mask & ellipseMask(mask.size(), dish, labelNear, scale);
-  // Where too little of the mask lies outside `usable`, there is none, and the mask
-  // need not be labelled.
-  std::int64_t beyond = 0;
-  for (int y = 0; y < near.rows; ++y) {
-    const auto* in = near.ptr<std::uint8_t>(y);
-    const auto* inside = usable.ptr<std::uint8_t>(y);
-    int row = 0;
-    for (int x = 0; x < near.cols; ++x) row += in[x] > inside[x];
-    beyond += row;
-  }
-  if (static_cast<double>(beyond) < outsideLeast) return {};
-  const MaskPatches labelled(near);
+  const MaskPatches labelled(mask & ellipseMask(mask.size(), dish, labelNear, scale));
   const std::vector<Patch>& patches = labelled.patches;
   // Each patch's pixels outside the ellipse: of each run, what lies beside the
   // ellipse's own run along that row.
