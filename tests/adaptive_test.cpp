@@ -19,6 +19,7 @@
 #include "analysis/adaptive/adaptive_analysis.hpp"
 #include "analysis/adaptive/agar_outline.hpp"
 #include "analysis/adaptive/area_reduction.hpp"
+#include "analysis/adaptive/chamfer_distance.hpp"
 #include "analysis/adaptive/circle_hough.hpp"
 #include "analysis/adaptive/colony_scale.hpp"
 #include "analysis/adaptive/disc_morphology.hpp"
@@ -259,6 +260,34 @@ TEST(AdaptiveMethod, DilatesAndErodesByADiscExactlyAsOpenCVDoes) {
   cv::dilate(specks, expected, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(11, 11)));
   EXPECT_EQ(cv::norm(frame(cv::Rect(50, 60, specks.cols, specks.rows)), expected, cv::NORM_INF), 0.0);
   EXPECT_EQ(cv::countNonZero(frame) - cv::countNonZero(expected), 0);
+}
+
+// Sparse and dense noise, discs large enough to run the distances far from any edge, a
+// full mask (every distance from the frame's edge), an empty one, a single row and
+// column, and a view into a larger image.
+TEST(AdaptiveMethod, MeasuresDistancesExactlyAsOpenCVsChamferDoes) {
+  cv::RNG random(17);
+  std::vector<cv::Mat> masks;
+  for (const int above : {250, 128, 20}) {
+    cv::Mat noise(83, 157, CV_8UC1);
+    random.fill(noise, cv::RNG::UNIFORM, 0, 256);
+    masks.push_back(noise > above);
+  }
+  cv::Mat discs = cv::Mat::zeros(300, 260, CV_8UC1);
+  for (int i = 0; i < 12; ++i)
+    cv::circle(discs, cv::Point(random.uniform(0, 260), random.uniform(0, 300)), random.uniform(5, 70), cv::Scalar(255), cv::FILLED);
+  masks.push_back(discs);
+  masks.push_back(cv::Mat(40, 90, CV_8UC1, cv::Scalar(1)));
+  masks.push_back(cv::Mat::zeros(9, 9, CV_8UC1));
+  masks.push_back(discs.row(150).clone());
+  masks.push_back(discs.col(130).clone());
+  masks.push_back(discs(cv::Rect(30, 40, 101, 77)));
+  for (const cv::Mat& mask : masks) {
+    cv::Mat expected, found;
+    cv::distanceTransform(mask, expected, cv::DIST_L2, cv::DIST_MASK_5);
+    chamferDistance(mask, found);
+    EXPECT_EQ(cv::norm(found, expected, cv::NORM_INF), 0.0) << mask.size();
+  }
 }
 
 // The dish is found with OpenCV's gradient Hough transform, worked out faster: the same

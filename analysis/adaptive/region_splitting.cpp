@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/adaptive/chamfer_distance.hpp"
 #include "analysis/adaptive/union_find.hpp"
 
 namespace corvale {
@@ -188,7 +189,7 @@ MaskSplit splitMask(const cv::Mat& mask, double smallestDepth, double saddleShar
   const cv::Rect around = (box + cv::Size(4, 4) - cv::Point(2, 2)) & cv::Rect(cv::Point(0, 0), mask.size());
   cv::Mat padded, distance;
   cv::copyMakeBorder(mask(around), padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-  cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_5);
+  chamferDistance(padded, distance);
   return flood(mask(around), padded, distance, smallestDepth, lowestTop.value_or(smallestDepth), saddleShare, 1.0,
                around.tl(), mask.size(), std::nullopt);
 }
