@@ -22,6 +22,7 @@ namespace {
 constexpr int exactSide = 1024;
 constexpr int binsPerPixel = 10;  // OpenCV's radius histogram: ten bins to the pixel
 constexpr int fixedShift = 10;    // the vote's walk along the gradient, in 1/1024 of a pixel
+constexpr int cellSide = 16;      // pixels: the edge points are grouped in square cells of this side
 
 // The last step r (from 0) at which start + r * stride, in 1/1024 of a pixel, still
 // falls within 0..size-1 pixels, for a walk that starts inside.
@@ -125,6 +126,33 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
         std::max(0, std::min(bins - 1, cvRound((distance - static_cast<float>(minRadius)) / 1.0f * binsPerPixel))));
   }
 
+  // The edge points grouped by cell, so that a centre can pass over every cell wholly
+  // nearer than the least radius or farther than the largest: its points would only
+  // fall outside the histogram. Each cell's bounds are kept in twice the coordinates.
+  const int cellsAcross = (cols + cellSide - 1) / cellSide, cellsDown = (rows + cellSide - 1) / cellSide;
+  std::vector<int> cellStart(static_cast<std::size_t>(cellsAcross * cellsDown) + 1, 0);
+  const auto cellOf = [&](std::size_t i) { return (pointY[i] / 2 / cellSide) * cellsAcross + pointX[i] / 2 / cellSide; };
+  for (std::size_t i = 0; i < pointX.size(); ++i) ++cellStart[static_cast<std::size_t>(cellOf(i)) + 1];
+  for (std::size_t c = 1; c < cellStart.size(); ++c) cellStart[c] += cellStart[c - 1];
+  std::vector<int> cellX(pointX.size()), cellY(pointY.size());
+  {
+    std::vector<int> next(cellStart.begin(), cellStart.end() - 1);
+    for (std::size_t i = 0; i < pointX.size(); ++i) {
+      const auto at = static_cast<std::size_t>(next[static_cast<std::size_t>(cellOf(i))]++);
+      cellX[at] = pointX[i], cellY[at] = pointY[i];
+    }
+  }
+  pointX.swap(cellX), pointY.swap(cellY);
+  // The nearest and farthest a centre at twice `centre` lies from the cells along one
+  // axis, each cell's span `first` to `last` (twice the coordinates) apart, squared.
+  const auto nearFar = [](int centre, int first, int last, int& nearest, int& farthest) {
+    const int below = first - centre, above = last - centre;
+    nearest = below > 0 ? below * below : above < 0 ? above * above : 0;
+    farthest = std::max(below * below, above * above);
+  };
+  std::vector<int> nearX(static_cast<std::size_t>(cellsAcross)), farX(static_cast<std::size_t>(cellsAcross));
+  std::vector<std::pair<int, int>> spans;  // runs of points a centre's histogram takes in
+
   // Each centre's radius: the ten-bin window, from the largest radius down, holding
   // the most edge points for its radius (OpenCV's rule, kept exactly).
   std::vector<Candidate> found;
@@ -140,7 +168,22 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
     const int twiceX = 2 * x + 1, twiceY = 2 * y + 1;
     std::fill(histogram.begin(), histogram.end(), 0);
     bool within = false;
-    std::size_t i = 0;
+    spans.clear();
+    for (int i = 0; i < cellsAcross; ++i)
+      nearFar(twiceX, 2 * i * cellSide, 2 * (std::min(cols, (i + 1) * cellSide) - 1), nearX[static_cast<std::size_t>(i)],
+              farX[static_cast<std::size_t>(i)]);
+    for (int j = 0; j < cellsDown; ++j) {
+      int nearY = 0, farY = 0;
+      nearFar(twiceY, 2 * j * cellSide, 2 * (std::min(rows, (j + 1) * cellSide) - 1), nearY, farY);
+      for (int i = 0; i < cellsAcross; ++i) {
+        if (farX[static_cast<std::size_t>(i)] + farY < leastQuad || nearX[static_cast<std::size_t>(i)] + nearY > mostQuad) continue;
+        const int cell = j * cellsAcross + i;
+        const int from = cellStart[static_cast<std::size_t>(cell)], to = cellStart[static_cast<std::size_t>(cell) + 1];
+        if (from == to) continue;
+        if (!spans.empty() && spans.back().second == from) spans.back().second = to;
+        else spans.emplace_back(from, to);
+      }
+    }
 #ifdef __SSE2__
     const __m128 centreX = _mm_set1_ps(static_cast<float>(twiceX)), centreY = _mm_set1_ps(static_cast<float>(twiceY));
     const __m128 least = _mm_set1_ps(static_cast<float>(leastQuad)), most = _mm_set1_ps(static_cast<float>(mostQuad));
@@ -149,27 +192,34 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
     const __m128 outside = _mm_set1_ps(static_cast<float>(bins));
     __m128 any = zero;
     alignas(16) std::int32_t bin[4];
-    for (; i + 4 <= pointXs.size(); i += 4) {
-      const __m128 a = _mm_sub_ps(_mm_loadu_ps(pointXs.data() + i), centreX);
-      const __m128 b = _mm_sub_ps(_mm_loadu_ps(pointYs.data() + i), centreY);
-      const __m128 quad = _mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b));
-      const __m128 in = _mm_and_ps(_mm_cmpge_ps(quad, least), _mm_cmple_ps(quad, most));
-      any = _mm_or_ps(any, in);
-      const __m128 distance = _mm_sqrt_ps(_mm_mul_ps(quad, _mm_set1_ps(0.25f)));
-      const __m128 position = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(distance, smallest), perPixel), zero), lastBin);
-      _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm_cvtps_epi32(_mm_or_ps(_mm_and_ps(in, position), _mm_andnot_ps(in, outside))));
-      ++histogram[static_cast<std::size_t>(bin[0])], ++histogram[static_cast<std::size_t>(bin[1])];
-      ++histogram[static_cast<std::size_t>(bin[2])], ++histogram[static_cast<std::size_t>(bin[3])];
-    }
-    within = _mm_movemask_ps(any) != 0;
 #endif
-    for (; i < pointX.size(); ++i) {
-      const int a = pointX[i] - twiceX, b = pointY[i] - twiceY;
-      const int quad = a * a + b * b;
-      if (quad < leastQuad || quad > mostQuad) continue;
-      ++histogram[binOf[static_cast<std::size_t>(quad >> 3)]];
-      within = true;
+    for (const auto& [from, to] : spans) {
+      auto i = static_cast<std::size_t>(from);
+#ifdef __SSE2__
+      for (; i + 4 <= static_cast<std::size_t>(to); i += 4) {
+        const __m128 a = _mm_sub_ps(_mm_loadu_ps(pointXs.data() + i), centreX);
+        const __m128 b = _mm_sub_ps(_mm_loadu_ps(pointYs.data() + i), centreY);
+        const __m128 quad = _mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b));
+        const __m128 in = _mm_and_ps(_mm_cmpge_ps(quad, least), _mm_cmple_ps(quad, most));
+        any = _mm_or_ps(any, in);
+        const __m128 distance = _mm_sqrt_ps(_mm_mul_ps(quad, _mm_set1_ps(0.25f)));
+        const __m128 position = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(distance, smallest), perPixel), zero), lastBin);
+        _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm_cvtps_epi32(_mm_or_ps(_mm_and_ps(in, position), _mm_andnot_ps(in, outside))));
+        ++histogram[static_cast<std::size_t>(bin[0])], ++histogram[static_cast<std::size_t>(bin[1])];
+        ++histogram[static_cast<std::size_t>(bin[2])], ++histogram[static_cast<std::size_t>(bin[3])];
+      }
+#endif
+      for (; i < static_cast<std::size_t>(to); ++i) {
+        const int a = pointX[i] - twiceX, b = pointY[i] - twiceY;
+        const int quad = a * a + b * b;
+        if (quad < leastQuad || quad > mostQuad) continue;
+        ++histogram[binOf[static_cast<std::size_t>(quad >> 3)]];
+        within = true;
+      }
     }
+#ifdef __SSE2__
+    within = within || _mm_movemask_ps(any) != 0;
+#endif
     int best = 0;
     float bestRadius = 0.0f;
     if (within)
