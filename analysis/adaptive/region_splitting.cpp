@@ -105,9 +105,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     hillOf[static_cast<std::size_t>(pixel)] = hill;
     const float saddle = hills.top[i];
     std::int32_t root = hill;  // of the pixel's hill, followed as hills join it
+    // A neighbour that names the hill the one before it named is in the pixel's hill
+    // already: that hill was joined to the pixel's, or was it.
+    std::int32_t seen = -1;
     for (const int offset : neighbours) {
       const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
-      if (other < 0) continue;
+      if (other < 0 || other == seen) continue;
+      seen = other;
       std::int32_t a = root, b = hills.find(other);
       if (a == b) continue;
       // The younger hill (the lower top) ends here, as a colony or as part of the other.
