@@ -1,6 +1,7 @@
 #include "analysis/adaptive/region_splitting.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -108,9 +109,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     // A neighbour that names the hill the one before it named is in the pixel's hill
     // already: that hill was joined to the pixel's, or was it.
     std::int32_t seen = -1;
-    for (const int offset : neighbours) {
-      const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + offset)];
-      if (other < 0 || other == seen) continue;
+    // Which neighbours are flooded, found without a branch for each: whether one is
+    // cannot be foreseen.
+    unsigned wet = 0;
+    for (unsigned k = 0; k < 8; ++k) wet |= static_cast<unsigned>(hillOf[static_cast<std::size_t>(pixel + neighbours[k])] >= 0) << k;
+    for (; wet != 0; wet &= wet - 1) {
+      const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + neighbours[std::countr_zero(wet)])];
+      if (other == seen) continue;
       seen = other;
       std::int32_t a = root, b = hills.find(other);
       if (a == b) continue;
