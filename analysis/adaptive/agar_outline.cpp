@@ -42,24 +42,30 @@ std::optional<DishEllipse> findAgarOutline(const DishView& view, const DishEllip
   // whatever grows on it.
   const cv::Mat middle = ellipseMask(lab.size(), dish, middleFactor, scale);
   std::vector<int> histogram(32 * 64 * 64, 0);
-  const auto bin = [](const cv::Vec3b& c) { return (c[0] / 8) * 4096 + (c[1] / 4) * 64 + c[2] / 4; };
-  for (int y = 0; y < lab.rows; ++y)
-    for (int x = 0; x < lab.cols; ++x)
-      if (middle.at<std::uint8_t>(y, x) != 0) ++histogram[static_cast<std::size_t>(bin(lab.at<cv::Vec3b>(y, x)))];
+  for (int y = 0; y < lab.rows; ++y) {
+    const auto* c = lab.ptr<std::uint8_t>(y);
+    const auto* inside = middle.ptr<std::uint8_t>(y);
+    for (int x = 0; x < lab.cols; ++x, c += 3)
+      if (inside[x] != 0) ++histogram[static_cast<std::size_t>((c[0] / 8) * 4096 + (c[1] / 4) * 64 + c[2] / 4)];
+  }
   const int mode = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
   const std::array<double, 3> agar{(mode / 4096) * 8.0 + 4.0, ((mode / 64) % 64) * 4.0 + 2.0, (mode % 64) * 4.0 + 2.0};
 
+  // Each pixel's distance from the agar's colour, row by row in plain loops the
+  // compiler builds for vectors.
   cv::Mat distance(lab.size(), CV_32F);
-  for (int y = 0; y < lab.rows; ++y)
-    for (int x = 0; x < lab.cols; ++x) {
-      const cv::Vec3b& c = lab.at<cv::Vec3b>(y, x);
-      const double dl = lightnessWeight * (c[0] - agar[0]), da = c[1] - agar[1], db = c[2] - agar[2];
-      distance.at<float>(y, x) = static_cast<float>(std::sqrt(dl * dl + da * da + db * db));
-    }
   std::vector<float> inMiddle;
-  for (int y = 0; y < lab.rows; ++y)
+  for (int y = 0; y < lab.rows; ++y) {
+    const auto* c = lab.ptr<std::uint8_t>(y);
+    const auto* inside = middle.ptr<std::uint8_t>(y);
+    auto* out = distance.ptr<float>(y);
+    for (int x = 0; x < lab.cols; ++x) {
+      const double dl = lightnessWeight * (c[3 * x] - agar[0]), da = c[3 * x + 1] - agar[1], db = c[3 * x + 2] - agar[2];
+      out[x] = static_cast<float>(std::sqrt(dl * dl + da * da + db * db));
+    }
     for (int x = 0; x < lab.cols; ++x)
-      if (middle.at<std::uint8_t>(y, x) != 0) inMiddle.push_back(distance.at<float>(y, x));
+      if (inside[x] != 0) inMiddle.push_back(out[x]);
+  }
   if (inMiddle.empty()) return std::nullopt;
   const std::size_t quantile = static_cast<std::size_t>(agarQuantile * static_cast<double>(inMiddle.size()));
   std::nth_element(inMiddle.begin(), inMiddle.begin() + static_cast<long>(quantile), inMiddle.end());
@@ -70,9 +76,12 @@ std::optional<DishEllipse> findAgarOutline(const DishView& view, const DishEllip
   cv::Mat labels;
   const int found = cv::connectedComponents(agarLike, labels, 4, CV_32S);
   std::vector<std::int64_t> inside(static_cast<std::size_t>(found), 0);
-  for (int y = 0; y < lab.rows; ++y)
+  for (int y = 0; y < lab.rows; ++y) {
+    const auto* label = labels.ptr<std::int32_t>(y);
+    const auto* central = middle.ptr<std::uint8_t>(y);
     for (int x = 0; x < lab.cols; ++x)
-      if (middle.at<std::uint8_t>(y, x) != 0) ++inside[static_cast<std::size_t>(labels.at<std::int32_t>(y, x))];
+      if (central[x] != 0) ++inside[static_cast<std::size_t>(label[x])];
+  }
   inside[0] = 0;
   const int agarLabel = static_cast<int>(std::max_element(inside.begin(), inside.end()) - inside.begin());
   if (agarLabel == 0) return std::nullopt;
