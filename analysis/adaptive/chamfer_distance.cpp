@@ -24,16 +24,6 @@ const int knight = cvRound(2.1969f * (1 << shift));
 constexpr int far = INT_MAX >> 2;  // beyond the frame, and what is not reached yet
 constexpr int widest = 24000;      // pixels: far + widest * straight stays below INT_MAX
 
-// Two passes, each pixel the least of its neighbours' distances plus the step to each:
-// down the image from above and the left, then up from below and the right. Within a
-// row the neighbours in the rows already passed are taken for every pixel first (a loop
-// the compiler builds for vectors); the step along the row follows. Every sum and
-// minimum is OpenCV's, in whole numbers, so the order they are taken in changes nothing.
-// Going down, what no step reaches stays at `far`, as in OpenCV.
-// The rows a pass reads are kept in a ring of three with two columns of `far` at either
-// end (`far` stands for the rows beyond the frame too); the distances going down are
-// kept in `distance`'s own rows until the pass up replaces them. The distance map is
-// bound by memory, and this reads and writes a third less of it than a full copy would.
 // The step along a row, t[x] = min(best[x], t[x - 1] + straight), unrolled, is the least
 // of best[k] + (x - k) * straight over k <= x: with best[k] - k * straight given, a running
 // minimum, where the step took two operations in a chain for every pixel. Going up, the
@@ -48,8 +38,8 @@ struct RunningMinimum {
 };
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Eight at a time: within a vector, the least of each lane and those before it in three
-// shifts, then the least carried from the vectors before.
+// Eight at a time: within a vector, the least of each lane and those before it (after
+// it, going up) in three shifts, then the least carried from the vectors before.
 struct RunningMinimumAvx2 {
   [[gnu::target("avx2")]] static void forward(int* values, int count, int before) {
     const __m256i none = _mm256_set1_epi32(INT_MAX);
@@ -88,6 +78,16 @@ struct RunningMinimumAvx2 {
 };
 #endif
 
+// Two passes, each pixel the least of its neighbours' distances plus the step to each:
+// down the image from above and the left, then up from below and the right. Within a
+// row the neighbours in the rows already passed are taken for every pixel first (a loop
+// the compiler builds for vectors); the step along the row follows. Every sum and
+// minimum is OpenCV's, in whole numbers, so the order they are taken in changes nothing.
+// Going down, what no step reaches stays at `far`, as in OpenCV.
+// The rows a pass reads are kept in a ring of three with two columns of `far` at either
+// end (`far` stands for the rows beyond the frame too); the distances going down are
+// kept in `distance`'s own rows until the pass up replaces them, so that no copy of
+// the whole map is needed beside it.
 template <typename Running>
 [[gnu::always_inline]] inline void chamfer(const cv::Mat& mask, cv::Mat& distance) {
   const int cols = mask.cols, rows = mask.rows;

@@ -2,8 +2,9 @@
 // The distance from each pixel of a mask to the nearest pixel outside it, by OpenCV's
 // 5x5 chamfer (steps of 1, 1.4 and 2.1969 pixels across, diagonally and by a knight's
 // move). OpenCV works it out pixel by pixel, branching on every neighbour; here each
-// row's neighbours above (or below) are taken for the whole row at once, and only the
-// step along the row is followed pixel by pixel.
+// row's neighbours above (or below) are taken for the whole row at once, and the step
+// along the row becomes a running minimum, eight pixels at a time where the processor
+// has AVX2.
 
 #include <opencv2/core.hpp>
 

@@ -106,11 +106,10 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     hillOf[static_cast<std::size_t>(pixel)] = hill;
     const float saddle = hills.top[i];
     std::int32_t root = hill;  // of the pixel's hill, followed as hills join it
-    // A neighbour that names the hill the one before it named is in the pixel's hill
-    // already: that hill was joined to the pixel's, or was it.
-    std::int32_t seen = -1;
     // Which neighbours are flooded, found without a branch for each: whether one is
-    // cannot be foreseen.
+    // cannot be foreseen. A neighbour that names the hill the one before it named is in
+    // the pixel's hill already: that hill was joined to the pixel's, or was the pixel's.
+    std::int32_t seen = -1;
     unsigned wet = 0;
     for (unsigned k = 0; k < 8; ++k) wet |= static_cast<unsigned>(hillOf[static_cast<std::size_t>(pixel + neighbours[k])] >= 0) << k;
     for (; wet != 0; wet &= wet - 1) {
