@@ -36,4 +36,22 @@ struct MaskPatches {
   cv::Mat chosen(const std::vector<std::uint8_t>& value) const;
 };
 
+// The connected patches of `mask` that `choose` keeps: given every patch (index 0 the
+// background), it sets 255 for each one kept.
+template <typename Choose>
+cv::Mat patchesChosen(const cv::Mat& mask, Choose choose) {
+  const MaskPatches labelled(mask);
+  std::vector<std::uint8_t> kept(labelled.patches.size(), 0);
+  choose(labelled.patches, kept);
+  return labelled.chosen(kept);
+}
+
+// The connected patches of `mask` for which `keep(patch)` holds.
+template <typename Keep>
+cv::Mat patchesWhere(const cv::Mat& mask, Keep keep) {
+  return patchesChosen(mask, [&](const std::vector<Patch>& patches, std::vector<std::uint8_t>& kept) {
+    for (std::size_t i = 1; i < patches.size(); ++i) kept[i] = keep(patches[i]) ? 255 : 0;
+  });
+}
+
 }  // namespace corvale
