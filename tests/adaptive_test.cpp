@@ -675,6 +675,26 @@ TEST(AdaptiveMethod, CountsSmallColoniesNearTheWall) {
   EXPECT_LE(byWall, small);
 }
 
+// A dish's shadow on a light bench, cast downwards, pulls the dish's fit aside; the
+// agar's outline, in the dish's middle, bounds the count instead, and the colonies all
+// round the agar's edge are counted.
+TEST(AdaptiveMethod, CountsWithinTheAgarWhereTheDishFitIsPulledAside) {
+  cv::Mat photo(1000, 1000, CV_8UC3, cv::Scalar(225, 228, 228));
+  cv::circle(photo, {500, 535}, 450, cv::Scalar(150, 150, 150), cv::FILLED, cv::LINE_AA);
+  cv::GaussianBlur(photo, photo, cv::Size(0, 0), 8);
+  cv::circle(photo, {500, 500}, 450, cv::Scalar(215, 218, 218), cv::FILLED, cv::LINE_AA);  // the wall
+  cv::circle(photo, {500, 500}, 430, cv::Scalar(30, 30, 140), cv::FILLED, cv::LINE_AA);   // the agar
+  constexpr int byEdge = 24;
+  for (int i = 0; i < byEdge; ++i) {
+    const double angle = CV_2PI * i / byEdge;
+    const cv::Point at(cvRound(500 + 418 * std::cos(angle)), cvRound(500 + 418 * std::sin(angle)));
+    cv::circle(photo, at, 8, cv::Scalar(200, 215, 225), cv::FILLED, cv::LINE_AA);
+  }
+  const AdaptiveCount count = countColoniesAdaptive(photo);
+  EXPECT_LT(cv::norm(count.dish.centre - cv::Point2d(500, 500)), 4.0);
+  EXPECT_EQ(count.colonies.size(), static_cast<std::size_t>(byEdge));
+}
+
 // An underexposed photograph: a dark agar on a dark bench, its wall a few grey levels
 // lighter. The rim is too faint for the edge thresholds until the levels are stretched.
 TEST(AdaptiveMethod, FindsTheDishOfAnUnderexposedPhotograph) {

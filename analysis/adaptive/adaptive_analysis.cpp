@@ -22,6 +22,7 @@ namespace {
 constexpr double innerFraction = 0.85;       // of the dish's axes: the agar's edge is looked for from here outwards
 constexpr double outlineInner = 0.90;        // of the agar's own outline, where that was found: its edge is looked for from here
 constexpr double agarCoversDish = 0.8;       // of the dish's area: an agar outline covering less shows the dish found too large
+constexpr double agarOffCentre = 0.02;       // of the dish's radius: an agar outline centred farther off shows the dish's fit pulled aside
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
@@ -263,18 +264,21 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   const DishEllipse reducedEllipse = fitDishEllipse(view, reducedCircle);
   result.ellipse = toFull(reducedEllipse);
   // Colonies are counted on the agar, within the dish. Where the dish runs out of the
-  // frame its rim is partly hidden and its fit less sure, and where the agar's own
-  // outline covers clearly less than the dish found, that took in some of the bench:
-  // there the agar's outline, where it stands out, is counted within instead. In the
-  // second case nothing beyond the outline is: the dish's wall was not found, and may
-  // be as light as the colonies.
+  // frame its rim is partly hidden and its fit less sure; where the agar's own outline
+  // lies off the dish's middle, the fit was pulled aside (by a faint stretch of rim or
+  // a shadow beside it: the agar fills the dish's bottom evenly); and where the outline
+  // covers clearly less than the dish found, that took in some of the bench. There the
+  // agar's outline, where it stands out, is counted within instead. In the last case
+  // nothing beyond the outline is: the dish's wall was not found, and may be as light
+  // as the colonies.
   CountedArea area{result.ellipse, innerFraction, 1.0, std::nullopt};
   if (const std::optional<DishEllipse> agar = findAgarOutline(view, reducedEllipse)) {
     area.agar = toFull(*agar);
     const double cover = agar->semiMajor * agar->semiMinor / (reducedEllipse.semiMajor * reducedEllipse.semiMinor);
+    const double aside = cv::norm(agar->centre - reducedEllipse.centre) / reducedEllipse.semiMajor;
     if (cover < agarCoversDish)
       area = CountedArea{toFull(*agar), outlineInner, 1.0, std::nullopt};
-    else if (!insideFrame(reducedEllipse, photograph.reduced.size()))
+    else if (!insideFrame(reducedEllipse, photograph.reduced.size()) || aside > agarOffCentre)
       area = CountedArea{toFull(*agar), outlineInner, outlineOuter, std::nullopt};
   }
   // The circle reported is the ellipse's major axis, which is the dish's true diameter
