@@ -680,7 +680,7 @@ TEST(AdaptiveMethod, CountsSmallColoniesNearTheWall) {
 // round the agar's edge are counted.
 TEST(AdaptiveMethod, CountsWithinTheAgarWhereTheDishFitIsPulledAside) {
   cv::Mat photo(1000, 1000, CV_8UC3, cv::Scalar(225, 228, 228));
-  cv::circle(photo, {500, 535}, 450, cv::Scalar(150, 150, 150), cv::FILLED, cv::LINE_AA);
+  cv::circle(photo, {500, 535}, 450, cv::Scalar(110, 110, 110), cv::FILLED, cv::LINE_AA);
   cv::GaussianBlur(photo, photo, cv::Size(0, 0), 8);
   cv::circle(photo, {500, 500}, 450, cv::Scalar(215, 218, 218), cv::FILLED, cv::LINE_AA);  // the wall
   cv::circle(photo, {500, 500}, 430, cv::Scalar(30, 30, 140), cv::FILLED, cv::LINE_AA);   // the agar

@@ -22,7 +22,7 @@ namespace {
 constexpr double innerFraction = 0.85;       // of the dish's axes: the agar's edge is looked for from here outwards
 constexpr double outlineInner = 0.90;        // of the agar's own outline, where that was found: its edge is looked for from here
 constexpr double agarCoversDish = 0.8;       // of the dish's area: an agar outline covering less shows the dish found too large
-constexpr double agarOffCentre = 0.02;       // of the dish's radius: an agar outline centred farther off shows the dish's fit pulled aside
+constexpr double agarOffCentre = 0.025;      // of the dish's radius: an agar outline centred farther off shows the dish's fit pulled aside
 constexpr double agarFraction = 0.97;        // the agar is estimated over the dish to this share of its axes
 constexpr double coarseDiameter = 900.0;     // the dish across, in pixels, when the colony scale is measured
 constexpr double reducedSide = 1600.0;       // the long side of the copy the dish is found on and smaller scales come from
