@@ -785,21 +785,32 @@ TEST(AdaptiveMethod, LeavesTheSpecksOfASpeckledWallUncounted) {
   EXPECT_GE(static_cast<int>(count.colonies.size()), plate.colonies);
 }
 
-// A paper label stuck across the dish's edge, written on, is no colony where it lies
-// over the agar.
+// A paper label stuck across the dish's edge, written on in two lines, is no colony
+// where it lies over the agar: beside a dark wall, and where it joins a wall as light
+// as itself.
 TEST(AdaptiveMethod, LeavesALabelOverTheEdgeUncounted) {
-  PlateRecipe clearWall = recipes[0];
-  clearWall.wall = cv::Scalar::all(55);
-  DrawnPlate plate = drawPlate(clearWall, 31);
-  const cv::RotatedRect label({600.0f, 110.0f}, {340.0f, 130.0f}, 8.0f);
-  cv::Point2f corners[4];
-  label.points(corners);
-  std::vector<cv::Point> outline(corners, corners + 4);
-  cv::fillConvexPoly(plate.photograph, outline, cv::Scalar::all(240), cv::LINE_AA);
-  for (int line = 0; line < 2; ++line)
-    cv::putText(plate.photograph, "48h 1e-4", {470, 100 + 40 * line}, cv::FONT_HERSHEY_SIMPLEX, 1.0, cv::Scalar::all(60), 3);
-  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
-  EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.03 * plate.colonies);
+  struct Case {
+    double wall;
+    cv::RotatedRect label;
+    cv::Point text;  // where the first line starts
+    double font;
+  };
+  const Case cases[] = {{55.0, cv::RotatedRect({600.0f, 110.0f}, {340.0f, 130.0f}, 8.0f), {470, 100}, 1.0},
+                        {235.0, cv::RotatedRect({600.0f, 120.0f}, {340.0f, 70.0f}, 8.0f), {450, 115}, 0.8}};
+  for (const Case& c : cases) {
+    PlateRecipe withWall = recipes[0];
+    withWall.wall = cv::Scalar::all(c.wall);
+    DrawnPlate plate = drawPlate(withWall, 31);
+    cv::Point2f corners[4];
+    c.label.points(corners);
+    std::vector<cv::Point> outline(corners, corners + 4);
+    cv::fillConvexPoly(plate.photograph, outline, cv::Scalar::all(240), cv::LINE_AA);
+    for (int line = 0; line < 2; ++line)
+      cv::putText(plate.photograph, "48h 1e-4", c.text + cv::Point(0, cvRound(40 * c.font) * line), cv::FONT_HERSHEY_SIMPLEX,
+                  c.font, cv::Scalar::all(60), cvRound(3 * c.font));
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.03 * plate.colonies) << "wall " << c.wall;
+  }
 }
 
 // Every mixed recipe, scored mark by mark. The targets hold over the whole set; a

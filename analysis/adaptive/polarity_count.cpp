@@ -37,6 +37,7 @@ constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no 
 constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
 constexpr double confluentSolidity = 0.6;    // confluent growth fills its hull this well; a crescent of reflection does not
 constexpr double confluentElongation = 3.0;  // and is no longer than this many times its width
+constexpr double alongEdge = 3.0;            // a region touching the counted area's edge over this many times its thickness lies across it
 
 // Estimated colonies spread over a confluent region on a grid, as many as its area holds
 // beyond the colonies located in it.
@@ -129,6 +130,21 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
+// How many of each region's pixels lie along the edge of `counted`, the area counted.
+std::vector<int> edgeContact(const MaskSplit& split, const cv::Mat& counted) {
+  cv::Mat inner;
+  cv::erode(counted, inner, cv::Mat());
+  std::vector<int> contact(split.regions.size(), 0);
+  for (int y = 0; y < counted.rows; ++y) {
+    const auto* in = counted.ptr<std::uint8_t>(y);
+    const auto* core = inner.ptr<std::uint8_t>(y);
+    const auto* region = split.regionOf.ptr<std::int32_t>(y);
+    for (int x = 0; x < counted.cols; ++x)
+      if (in[x] != 0 && core[x] == 0 && region[x] > 0) ++contact[static_cast<std::size_t>(region[x] - 1)];
+  }
+  return contact;
+}
+
 // The patches of `mask` no wider or taller than `side` that fill at least half their box:
 // specks, not pieces of an arc.
 cv::Mat compactSpecks(const cv::Mat& mask, int side) {
@@ -145,6 +161,7 @@ struct Plate {
   double colonyContrast = 0.0;  // how far the plate's lone colonies stand out from the agar, in the middle; 0 when too few
   cv::Mat wallSpecks;           // specks along the wall: counted as pinpoint colonies or not at all
   bool speckledWall = false;    // those specks crowd the wall far more than colonies the dish: none is counted
+  std::vector<int> edgeContact;  // how many of each region's pixels lie along the edge of the area counted
 };
 
 // What a region of the mask is taken for before its colonies are counted.
@@ -153,6 +170,7 @@ enum class Verdict {
   pinpoint,     // one pinpoint colony
   dropped,      // a speck along the wall or dust
   faintPatch,   // a large faint patch: a reflection or a film, with perhaps colonies standing out of it
+  acrossEdge,   // a label or the wall's remains across the edge of the area counted, with perhaps colonies standing out of it
   other,        // not colony-shaped: thin shapes, or a large region to look into
   colonies,     // colonies, to be counted by their hills
 };
@@ -218,6 +236,16 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
   // their middle is unevenness of the agar, condensation or a film, not a colony.
   judgement.faint = faintShare * plate.colonyContrast;
   if (histogramQuantile(contrasts, brightestPart) < judgement.faint) return {Verdict::faint};
+  judgement.thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
+  // What runs along the edge of the area counted for much longer than it is thick lies
+  // across that edge (a label's paper, the wall's remains): a colony cut by the edge
+  // touches it over its width at most.
+  if (depth == 0 && static_cast<std::size_t>(regionIndex) < plate.edgeContact.size() &&
+      plate.edgeContact[static_cast<std::size_t>(regionIndex)] >
+          alongEdge * 2.0 * std::max(static_cast<double>(region.deepest), plate.smallest)) {
+    judgement.verdict = Verdict::acrossEdge;
+    return judgement;
+  }
   // A pinpoint colony: one round hill, smaller than the colonies that set the plate's
   // scale, but no dust on a plate of colonies this size.
   const bool wallSpeck = !plate.wallSpecks.empty() && plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid) + offset) != 0;
@@ -228,7 +256,6 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
   // film on the agar, whatever its shape: only colonies standing out of it as far as
   // the others do are counted.
   judgement.large = static_cast<double>(region.area) >= recountColonies * CV_PI * plate.typicalRadius * plate.typicalRadius;
-  judgement.thick = region.deepest >= std::max(2.0 * plate.smallest, 0.5 * plate.typicalRadius);
   if (judgement.large && depth == 0 && histogramQuantile(contrasts, 0.5) < judgement.faint) {
     judgement.verdict = Verdict::faintPatch;
     return judgement;
@@ -275,6 +302,14 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
         if (judgement.thick)
           recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, static_cast<int>(judgement.faint), mask,
                           count);
+        else
+          count.otherPixels += region.area;
+        continue;
+      case Verdict::acrossEdge:
+        // Colonies against it are its brighter part; a label's paper is one flat patch
+        // and counts none.
+        if (judgement.thick)
+          recountBrighter(split, static_cast<int>(r), contrast, offset, plate, depth, 0, mask, count);
         else
           count.otherPixels += region.area;
         continue;
@@ -420,10 +455,10 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const cv::Mat usable = ellipseMask(mask.size(), dish, count.usableFactor, scale);
   count.usablePixels = cv::countNonZero(usable);
   if (const cv::Mat over = overTheEdge(mask, usable, dish, scale); !over.empty()) mask.setTo(cv::Scalar(0), over);
-  mask &= usable;
   // Where the dish found reaches past the agar (a lid's rim seen beside the dish, the
   // bench), the agar's own outline bounds what is counted.
-  if (area.agar) mask &= ellipseMask(mask.size(), *area.agar, outlineOuter, scale);
+  const cv::Mat counted = area.agar ? usable & ellipseMask(mask.size(), *area.agar, outlineOuter, scale) : usable;
+  mask &= counted;
 
   const double dishDiameter = 2.0 * dish.semiMajor * scale;
   Plate plate;
@@ -442,6 +477,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   const double pinpoint = std::max(1.0, pinpointColony * dishDiameter);
   const MaskSplit split = splitMask(mask, plate.smallest, saddleShare, pinpoint);
   plate.typicalRadius = count.typicalRadius = typicalColonyRadius(split, plate.smallest);
+  plate.edgeContact = edgeContact(split, counted);
   plate.dust = std::max(plate.smallest, dustShare * plate.typicalRadius);
   // Pinpoints are colonies only beside colonies of the usual size: alone they are dust.
   const auto usual = std::count_if(split.regions.begin(), split.regions.end(),
