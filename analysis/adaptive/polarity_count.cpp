@@ -130,17 +130,46 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
   return lone[lone.size() / 2];
 }
 
-// How many of each region's pixels lie along the edge of `counted`, the area counted.
+// How many of each region's pixels lie along the edge of `counted`, the area counted:
+// its pixels with a pixel outside it among their eight neighbours within the frame.
+// The area is convex, one run of pixels along each row, so its edge is each run's
+// ends and what of the run reaches beyond the runs of the rows beside it.
 std::vector<int> edgeContact(const MaskSplit& split, const cv::Mat& counted) {
-  cv::Mat inner;
-  cv::erode(counted, inner, cv::Mat());
+  const int rows = counted.rows, cols = counted.cols;
+  std::vector<std::pair<int, int>> runs(static_cast<std::size_t>(rows));
+  for (int y = 0; y < rows; ++y) {
+    const auto* row = counted.ptr<std::uint8_t>(y);
+    int first = 0, last = cols - 1;
+    while (first < cols && row[first] == 0) ++first;
+    while (last >= first && row[last] == 0) --last;
+    runs[static_cast<std::size_t>(y)] = {first, last};
+  }
   std::vector<int> contact(split.regions.size(), 0);
-  for (int y = 0; y < counted.rows; ++y) {
-    const auto* in = counted.ptr<std::uint8_t>(y);
-    const auto* core = inner.ptr<std::uint8_t>(y);
-    const auto* region = split.regionOf.ptr<std::int32_t>(y);
-    for (int x = 0; x < counted.cols; ++x)
-      if (in[x] != 0 && core[x] == 0 && region[x] > 0) ++contact[static_cast<std::size_t>(region[x] - 1)];
+  const auto touch = [&](int x, int y) {
+    if (const std::int32_t region = split.regionOf.at<std::int32_t>(y, x); region > 0) ++contact[static_cast<std::size_t>(region - 1)];
+  };
+  for (int y = 0; y < rows; ++y) {
+    const auto [first, last] = runs[static_cast<std::size_t>(y)];
+    if (first > last) continue;
+    // Inside the frame's edges, from `from` to `to` the pixel's neighbours in this row
+    // and the rows beside it are all in the area.
+    int from = first > 0 ? first + 1 : first, to = last < cols - 1 ? last - 1 : last;
+    for (const int beside : {y - 1, y + 1}) {
+      if (beside < 0 || beside >= rows) continue;
+      const auto [begin, end] = runs[static_cast<std::size_t>(beside)];
+      if (begin > end) {
+        from = last + 1;
+        break;
+      }
+      from = std::max(from, begin > 0 ? begin + 1 : begin);
+      to = std::min(to, end < cols - 1 ? end - 1 : end);
+    }
+    if (from > to) {
+      for (int x = first; x <= last; ++x) touch(x, y);
+      continue;
+    }
+    for (int x = first; x < from; ++x) touch(x, y);
+    for (int x = to + 1; x <= last; ++x) touch(x, y);
   }
   return contact;
 }
