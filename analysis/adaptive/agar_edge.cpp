@@ -45,14 +45,6 @@ double outlineCover(const cv::Mat& mask, const DishEllipse& dish, double factor,
   return total > 0 ? static_cast<double>(on) / total : 0.0;
 }
 
-// The first and last column set in a row of a mask, or an empty range (first > last).
-std::pair<int, int> setColumns(const std::uint8_t* row, int cols) {
-  int first = 0, last = cols - 1;
-  while (first < cols && row[first] == 0) ++first;
-  while (last >= first && row[last] == 0) --last;
-  return {first, last};
-}
-
 }  // namespace
 
 // Where the agar ends, looked for from `from` to `to` of the ellipse's axes. Just inside the dish's wall the meniscus, the wall and the lid's

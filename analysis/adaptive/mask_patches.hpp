@@ -6,11 +6,20 @@
 // label image would cost four bytes for every pixel of the frame.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 namespace corvale {
+
+// The first and last column set in a row of a mask, or an empty range (first > last).
+inline std::pair<int, int> setColumns(const std::uint8_t* row, int cols) {
+  int first = 0, last = cols - 1;
+  while (first < cols && row[first] == 0) ++first;
+  while (last >= first && row[last] == 0) --last;
+  return {first, last};
+}
 
 struct Patch {
   int area = 0;

@@ -137,13 +137,7 @@ double loneColonyContrast(const MaskSplit& split, const cv::Mat& contrast, doubl
 std::vector<int> edgeContact(const MaskSplit& split, const cv::Mat& counted) {
   const int rows = counted.rows, cols = counted.cols;
   std::vector<std::pair<int, int>> runs(static_cast<std::size_t>(rows));
-  for (int y = 0; y < rows; ++y) {
-    const auto* row = counted.ptr<std::uint8_t>(y);
-    int first = 0, last = cols - 1;
-    while (first < cols && row[first] == 0) ++first;
-    while (last >= first && row[last] == 0) --last;
-    runs[static_cast<std::size_t>(y)] = {first, last};
-  }
+  for (int y = 0; y < rows; ++y) runs[static_cast<std::size_t>(y)] = setColumns(counted.ptr<std::uint8_t>(y), cols);
   std::vector<int> contact(split.regions.size(), 0);
   const auto touch = [&](int x, int y) {
     if (const std::int32_t region = split.regionOf.at<std::int32_t>(y, x); region > 0) ++contact[static_cast<std::size_t>(region - 1)];
