@@ -10,7 +10,14 @@ scaled by F. Then `bench/plates/score_plates.py OUT_DIR` scores the new set, e.g
 
     bench/plates/vary_plates.py /tmp/plates /tmp/dark -- -evaluate multiply 0.6
     bench/plates/vary_plates.py /tmp/plates /tmp/small --scale 0.7
+
+A folder of annotated photographs without truth files, whose `counts.csv` gives each
+photograph's true count (the seven shared plates), is varied the same way with its
+table copied along, for `scripts/evaluate-counts OUT_DIR`:
+
+    bench/plates/vary_plates.py ../shared/data/dishes/makrai_adbc /tmp/seven-q92
 """
+import csv
 import argparse
 import json
 import subprocess
@@ -47,16 +54,27 @@ def main():
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--quality", type=int, default=92)
     a = parser.parse_args(arguments)
-    a.out.mkdir(parents=True, exist_ok=True)
+    resize = ["-resize", f"{a.scale * 100}%"] if a.scale != 1.0 else []
+
+    def vary(photograph, name):
+        subprocess.run(["convert", str(photograph), *resize, *convert_options, "-quality", str(a.quality),
+                        str(a.out / name)], check=True)
+
     truths = sorted(a.plates.glob("*.json"))
+    table = a.plates / "counts.csv"
+    if not truths and not table.is_file():
+        sys.exit(f"{a.plates}: no plate truth files (*.json) and no counts.csv")
+    a.out.mkdir(parents=True, exist_ok=True)
     if not truths:
-        sys.exit(f"{a.plates}: no plate truth files (*.json)")
+        names = [row[0] for row in csv.reader(table.open(newline=""))][1:]
+        for name in names:
+            vary(a.plates / name, name)
+        (a.out / "counts.csv").write_bytes(table.read_bytes())
+        print(f"{len(names)} photographs written to {a.out}")
+        return
     for truth_file in truths:
         truth = scaled_truth(json.loads(truth_file.read_text()), a.scale)
-        photograph = truth_file.with_name(truth["image"])
-        resize = ["-resize", f"{a.scale * 100}%"] if a.scale != 1.0 else []
-        subprocess.run(["convert", str(photograph), *resize, *convert_options, "-quality", str(a.quality),
-                        str(a.out / truth["image"])], check=True)
+        vary(truth_file.with_name(truth["image"]), truth["image"])
         (a.out / truth_file.name).write_text(json.dumps(truth))
     print(f"{len(truths)} plates written to {a.out}")
 
