@@ -17,8 +17,8 @@ table copied along, for `scripts/evaluate-counts OUT_DIR`:
 
     bench/plates/vary_plates.py ../shared/data/dishes/makrai_adbc /tmp/seven-q92
 """
-import csv
 import argparse
+import csv
 import json
 import subprocess
 import sys
