@@ -769,20 +769,28 @@ TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
 // specks crowd the edge far more thickly than colonies grow on the dish, and are no
 // pinpoint colonies.
 TEST(AdaptiveMethod, LeavesTheSpecksOfASpeckledWallUncounted) {
-  PlateRecipe sparse = recipes[0];
-  sparse.singles = 6;
-  sparse.touchingPairs = 0;
-  sparse.dust = 0;
-  DrawnPlate plate = drawPlate(sparse, 41);
-  cv::RNG rng(43);
-  for (int i = 0; i < 40; ++i) {
-    const double angle = rng.uniform(0.0, CV_2PI), radius = rng.uniform(509.0, 514.0);
-    cv::circle(plate.photograph, cv::Point2d(600.0 + radius * std::cos(angle), 600.0 + radius * std::sin(angle)), 2,
-               sparse.colony, cv::FILLED, cv::LINE_AA);
+  // The wall's grain as pinpoint specks, and its sheen broken into colony-sized beads.
+  struct Case {
+    int specks;
+    int radius;
+    double from, to;  // how far out from the dish's centre
+  };
+  for (const Case& c : {Case{40, 2, 509.0, 514.0}, Case{30, 5, 505.0, 510.0}}) {
+    PlateRecipe sparse = recipes[0];
+    sparse.singles = 6;
+    sparse.touchingPairs = 0;
+    sparse.dust = 0;
+    DrawnPlate plate = drawPlate(sparse, 41);
+    cv::RNG rng(43);
+    for (int i = 0; i < c.specks; ++i) {
+      const double angle = rng.uniform(0.0, CV_2PI), radius = rng.uniform(c.from, c.to);
+      cv::circle(plate.photograph, cv::Point2d(600.0 + radius * std::cos(angle), 600.0 + radius * std::sin(angle)), c.radius,
+                 sparse.colony, cv::FILLED, cv::LINE_AA);
+    }
+    const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
+    EXPECT_LE(static_cast<int>(count.colonies.size()), plate.colonies + 1) << c.specks << " specks of radius " << c.radius;
+    EXPECT_GE(static_cast<int>(count.colonies.size()), plate.colonies) << c.specks << " specks of radius " << c.radius;
   }
-  const AdaptiveCount count = countColoniesAdaptive(plate.photograph);
-  EXPECT_LE(static_cast<int>(count.colonies.size()), plate.colonies + 1);
-  EXPECT_GE(static_cast<int>(count.colonies.size()), plate.colonies);
 }
 
 // A paper label stuck across the dish's edge, written on in two lines, is no colony

@@ -23,6 +23,9 @@ constexpr double pinpointColony = 0.001;     // lone round colonies smaller than
 constexpr double pinpointElongation = 1.5;   // a pinpoint colony is round
 constexpr int speckledWall = 5;              // pinpoint-shaped specks along the wall: this many at least,
 constexpr double wallCrowding = 8.0;         // this many times as thick as the colonies inside, are the wall's grain
+constexpr int sheenMarks = 10;               // colony-like marks along the wall: this many at least,
+constexpr double sheenCrowding = 20.0;       // this many times as thick as the colonies inside, are the wall's sheen,
+constexpr int sheenCompared = 3;             // where at least this many colonies inside show how thickly colonies grow
 constexpr double dustShare = 0.25;           // of the typical radius: hills below it are dust
 constexpr double recountColonies = 4.0;      // typical colonies' area: regions this large that are not colony-shaped are looked into
 constexpr double brightShare = 0.05;         // a hill of brightness this far above its saddle is a colony of its own
@@ -295,6 +298,26 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
   return judgement;
 }
 
+// Colonies grow against the wall no more thickly than elsewhere on the dish. Where the
+// regions that would be counted with their centres in the band along the edge (outside
+// `inner`, the band `bandShare` of the area inside it) crowd it many times as thickly as
+// those inside crowd the rest, they are the sheen of the wall or the meniscus, broken
+// into colony-sized beads where the agar is quiet and the threshold low: none of them
+// is counted. A plate with next to nothing inside gives nothing to compare with: what
+// lines its wall is counted.
+void dropWallSheen(const MaskSplit& split, const cv::Mat& inner, double bandShare, std::vector<Judgement>& judgements) {
+  std::vector<std::size_t> alongWall;
+  int inside = 0;
+  for (std::size_t r = 0; r < split.regions.size(); ++r) {
+    if (judgements[r].verdict != Verdict::pinpoint && judgements[r].verdict != Verdict::colonies) continue;
+    if (inner.at<std::uint8_t>(cv::Point(split.regions[r].centroid)) != 0) ++inside;
+    else alongWall.push_back(r);
+  }
+  const auto marks = static_cast<double>(alongWall.size());
+  if (marks >= sheenMarks && inside >= sheenCompared && marks > sheenCrowding * bandShare * inside)
+    for (const std::size_t r : alongWall) judgements[r].verdict = Verdict::dropped;
+}
+
 // Counts the colonies of the regions of `split`, found in the part of the photograph
 // at `offset`.
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
@@ -490,7 +513,10 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
   // any colony: an opening there takes it off the colonies that grow against the wall.
   // The specks it takes away whole may be pinpoint colonies: they are given back, to be
   // counted as such or not at all.
-  const cv::Mat band = mask & ~ellipseMask(mask.size(), dish, std::max(0.0, count.usableFactor - edgeBand), scale);
+  const double inner = std::max(0.0, count.usableFactor - edgeBand);
+  const double bandShare = (count.usableFactor * count.usableFactor - inner * inner) / std::max(1e-9, inner * inner);
+  const cv::Mat innerPart = ellipseMask(mask.size(), dish, inner, scale);
+  const cv::Mat band = mask & ~innerPart;
   cv::Mat opened;
   const int width = 2 * static_cast<int>(std::ceil(plate.smallest)) + 1;
   openDisc(band, opened, width / 2);
@@ -518,8 +544,6 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
       if (plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid)) != 0) specks += pinpointShaped(region, plate.pinpoint);
       else if (region.deepest >= std::min(plate.smallest, plate.pinpoint)) ++inside;
     }
-    const double outer = count.usableFactor, inner = std::max(0.0, outer - edgeBand);
-    const double bandShare = (outer * outer - inner * inner) / std::max(1e-9, inner * inner);
     plate.speckledWall = specks >= speckledWall && specks > wallCrowding * bandShare * std::max(1, inside);
   }
   // Each region's judgement, and the hills of brightness of those that may be clumps.
@@ -528,6 +552,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
     notes.judgements.push_back(judge(split, static_cast<int>(r),
                                      contrastHistogram(split, static_cast<int>(r), contrast, cv::Point(0, 0)), cv::Point(0, 0),
                                      plate, 0));
+  dropWallSheen(split, innerPart, bandShare, notes.judgements);
   notes.bright = hillsOfBrightness(split, notes.judgements, contrast, plate, threshold);
   countRegions(split, contrast, cv::Point(0, 0), plate, 0, &notes, mask, count);
 
