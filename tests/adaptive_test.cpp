@@ -765,11 +765,10 @@ TEST(AdaptiveMethod, CountsLightAndDarkColoniesOnOnePlate) {
   EXPECT_NEAR(static_cast<double>(count.colonies.size()), plate.colonies, 0.05 * plate.colonies);
 }
 
-// A sparse plate whose wall's sheen breaks into specks along the agar's edge: the
-// specks crowd the edge far more thickly than colonies grow on the dish, and are no
-// pinpoint colonies.
+// A sparse plate whose wall's sheen breaks into specks along the agar's edge, pinpoint
+// specks or colony-sized beads: they crowd the edge far more thickly than colonies grow
+// on the dish, and are no colonies.
 TEST(AdaptiveMethod, LeavesTheSpecksOfASpeckledWallUncounted) {
-  // The wall's grain as pinpoint specks, and its sheen broken into colony-sized beads.
   struct Case {
     int specks;
     int radius;
