@@ -298,6 +298,12 @@ Judgement judge(const MaskSplit& split, int regionIndex, const std::array<std::i
   return judgement;
 }
 
+// Whether `marks` in the band along the edge (`bandShare` of the area inside it) crowd
+// it more than `factor` times as thickly as `inside` colonies crowd the rest.
+bool crowdTheWall(double marks, int inside, double bandShare, double factor) {
+  return marks > factor * bandShare * std::max(1, inside);
+}
+
 // Colonies grow against the wall no more thickly than elsewhere on the dish. Where the
 // regions that would be counted with their centres in the band along the edge (outside
 // `inner`, the band `bandShare` of the area inside it) crowd it many times as thickly as
@@ -314,7 +320,7 @@ void dropWallSheen(const MaskSplit& split, const cv::Mat& inner, double bandShar
     else alongWall.push_back(r);
   }
   const auto marks = static_cast<double>(alongWall.size());
-  if (marks >= sheenMarks && inside >= sheenCompared && marks > sheenCrowding * bandShare * inside)
+  if (marks >= sheenMarks && inside >= sheenCompared && crowdTheWall(marks, inside, bandShare, sheenCrowding))
     for (const std::size_t r : alongWall) judgements[r].verdict = Verdict::dropped;
 }
 
@@ -544,7 +550,7 @@ PolarityCount countPolarity(const cv::Mat& contrast, double threshold, const cv:
       if (plate.wallSpecks.at<std::uint8_t>(cv::Point(region.centroid)) != 0) specks += pinpointShaped(region, plate.pinpoint);
       else if (region.deepest >= std::min(plate.smallest, plate.pinpoint)) ++inside;
     }
-    plate.speckledWall = specks >= speckledWall && specks > wallCrowding * bandShare * std::max(1, inside);
+    plate.speckledWall = specks >= speckledWall && crowdTheWall(specks, inside, bandShare, wallCrowding);
   }
   // Each region's judgement, and the hills of brightness of those that may be clumps.
   RegionNotes notes;
