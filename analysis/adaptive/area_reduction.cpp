@@ -115,15 +115,16 @@ void toBytes(const float* values, std::uint8_t* bytes, std::size_t count) {
   for (; i < count; ++i) bytes[i] = cv::saturate_cast<std::uint8_t>(values[i]);
 }
 
-// Reduces `source` row by row: each source row converted to floats and summed along
-// by `sumRow`, the reduced rows then summed down. Inlined into each caller, so that a
+// Reduces `source` row by row: each source row summed along by `sumRow`, the reduced
+// rows then summed down. `sumRow` is given the row's bytes and room for them as floats
+// (with room beyond the row for a cell's span and the unused fourth float of a pixel),
+// and converts what it reads as floats itself. Inlined into each caller, so that a
 // caller built for wider vectors builds this loop for them too.
 template <int Channels, typename SumRow>
 [[gnu::always_inline]] inline void reduceRows(const cv::Mat& source, cv::Mat& reduced, const Cells& across, const Cells& down,
                                               SumRow sumRow) {
   const std::size_t width = across.first.size() * Channels, length = static_cast<std::size_t>(source.cols) * Channels;
-  // Room beyond the row for a cell's span and for the unused fourth float of a pixel,
-  // and beyond the sums for the fourth float of the last pixel's.
+  // Beyond the sums, room for the fourth float of the last pixel's.
   std::vector<float> values(length + static_cast<std::size_t>(across.span + 1) * Channels, 0.0f);
   std::vector<float> rowSums(width + 1), total(width);
   int summedRow = -1;  // the source row whose sums `rowSums` holds
@@ -133,9 +134,7 @@ template <int Channels, typename SumRow>
     for (int k = 0; k < down.span && weight[k] != 0.0f; ++k) {
       // A source row that straddles two reduced rows is summed once for both.
       if (first + k != summedRow) {
-        const std::uint8_t* bytes = source.ptr<std::uint8_t>(first + k);
-        for (std::size_t i = 0; i < length; ++i) values[i] = static_cast<float>(bytes[i]);
-        sumRow(values.data(), rowSums.data());
+        sumRow(source.ptr<std::uint8_t>(first + k), values.data(), rowSums.data());
         summedRow = first + k;
       }
       if (k == 0)
@@ -149,49 +148,84 @@ template <int Channels, typename SumRow>
 
 template <int Channels>
 void reduce(const cv::Mat& source, cv::Mat& reduced, const Cells& across, const Cells& down) {
-  reduceRows<Channels>(source, reduced, across, down,
-                       [&](const float* values, float* sums) { sumAlongRow<Channels>(values, across, sums); });
+  const std::size_t length = static_cast<std::size_t>(source.cols) * Channels;
+  reduceRows<Channels>(source, reduced, across, down, [&](const std::uint8_t* bytes, float* values, float* sums) {
+    for (std::size_t i = 0; i < length; ++i) values[i] = static_cast<float>(bytes[i]);
+    sumAlongRow<Channels>(values, across, sums);
+  });
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // Three-channel rows summed two reduced pixels at a time, each in one half of a vector
-// of eight: the same products added in the same order, so the same sums. Built for
-// AVX2, whose wider whole-number vectors also turn the bytes into floats faster.
+// of eight: the same products added in the same order, so the same sums. The bytes
+// are turned into floats where they are read, in the vector, rather than in a pass of
+// their own: each pair's two runs of pixels are loaded once, and each step's pixel
+// shuffled out of them. Built for AVX2, whose wider whole-number vectors this needs.
 struct SumPairsAlongRow {
   const Cells& across;
-  std::vector<float> pairWeights;  // per pair of cells and step: four of the first cell's weight, four of the second's
+  std::size_t length = 0;              // bytes in a row
+  std::vector<float> pairWeights;      // per pair of cells and step: four of the first cell's weight, four of the second's
+  std::size_t loadedPairs = 0;         // the leading pairs whose sixteen bytes from each cell's first pixel lie within the row
+  std::size_t tail = 0;                // the first byte the later cells read
 
-  explicit SumPairsAlongRow(const Cells& cells) : across(cells) {
-    const std::size_t span = static_cast<std::size_t>(cells.span);
-    for (std::size_t d = 0; d + 1 < cells.first.size(); d += 2)
+  SumPairsAlongRow(const Cells& cells, std::size_t rowLength) : across(cells), length(rowLength) {
+    const std::size_t span = static_cast<std::size_t>(cells.span), count = cells.first.size();
+    for (std::size_t d = 0; d + 1 < count; d += 2)
       for (std::size_t k = 0; k < span; ++k) {
         pairWeights.insert(pairWeights.end(), 4, cells.weights[d * span + k]);
         pairWeights.insert(pairWeights.end(), 4, cells.weights[(d + 1) * span + k]);
       }
+    if (span >= 2 && span <= 4)  // the spans `sum` is built for
+      while (loadedPairs * 2 + 1 < count && 3 * static_cast<std::size_t>(cells.first[loadedPairs * 2 + 1]) + 16 <= length)
+        ++loadedPairs;
+    tail = loadedPairs * 2 < count ? 3 * static_cast<std::size_t>(cells.first[loadedPairs * 2]) : length;
   }
 
-  [[gnu::target("avx2")]] void operator()(const float* values, float* sums) const {
+  [[gnu::target("avx2")]] void operator()(const std::uint8_t* bytes, float* values, float* sums) const {
+    for (std::size_t i = tail; i < length; ++i) values[i] = static_cast<float>(bytes[i]);
     switch (across.span) {
-      case 2: return sum<2>(values, sums);
-      case 3: return sum<3>(values, sums);
-      case 4: return sum<4>(values, sums);
-      default: return sum<0>(values, sums);
+      case 2: return sum<2>(bytes, values, sums);
+      case 3: return sum<3>(bytes, values, sums);
+      case 4: return sum<4>(bytes, values, sums);
+      default: return sum<0>(bytes, values, sums);
     }
   }
 
   template <int Span>
-  [[gnu::target("avx2")]] void sum(const float* values, float* sums) const {
+  [[gnu::target("avx2")]] void sum(const std::uint8_t* bytes, const float* values, float* sums) const {
     const std::size_t cells = across.first.size();
     const int span = Span > 0 ? Span : across.span;
     const float* weight = pairWeights.data();
     std::size_t d = 0;
+    if constexpr (Span > 0) {
+      // Step k's pixel, its three bytes each widened to a whole number of 32 bits, the
+      // fourth lane zero: a shuffle of the sixteen bytes loaded from the cell's first.
+      __m256i pick[Span];
+      for (int k = 0; k < Span; ++k) {
+        alignas(32) std::int8_t order[32];
+        for (int lane = 0; lane < 32; ++lane) {
+          const int at = lane % 16, channel = at / 4;
+          order[lane] = at % 4 == 0 && channel < 3 ? static_cast<std::int8_t>(3 * k + channel) : static_cast<std::int8_t>(-128);
+        }
+        pick[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
+      }
+      for (std::size_t pair = 0; pair < loadedPairs; ++pair, d += 2, sums += 6) {
+        const __m256i both = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(bytes + 3 * static_cast<std::ptrdiff_t>(across.first[d + 1])),
+                                                 reinterpret_cast<const __m128i*>(bytes + 3 * static_cast<std::ptrdiff_t>(across.first[d])));
+        __m256 sum = _mm256_setzero_ps();
+        for (int k = 0; k < Span; ++k, weight += 8)
+          sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_shuffle_epi8(both, pick[k])), _mm256_loadu_ps(weight)));
+        // The second pixel's sums overwrite the unused fourth float of the first's.
+        _mm_storeu_ps(sums, _mm256_castps256_ps128(sum));
+        _mm_storeu_ps(sums + 3, _mm256_extractf128_ps(sum, 1));
+      }
+    }
     for (; d + 1 < cells; d += 2, sums += 6) {
       const float* a = values + static_cast<std::ptrdiff_t>(across.first[d]) * 3;
       const float* b = values + static_cast<std::ptrdiff_t>(across.first[d + 1]) * 3;
       __m256 sum = _mm256_setzero_ps();
       for (int k = 0; k < span; ++k, weight += 8)
         sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu2_m128(b + 3 * k, a + 3 * k), _mm256_loadu_ps(weight)));
-      // The second pixel's sums overwrite the unused fourth float of the first's.
       _mm_storeu_ps(sums, _mm256_castps256_ps128(sum));
       _mm_storeu_ps(sums + 3, _mm256_extractf128_ps(sum, 1));
     }
@@ -207,7 +241,7 @@ struct SumPairsAlongRow {
 
 __attribute__((target("avx2"))) void reduceWithAvx2(const cv::Mat& source, cv::Mat& reduced, const Cells& across,
                                                    const Cells& down) {
-  reduceRows<3>(source, reduced, across, down, SumPairsAlongRow(across));
+  reduceRows<3>(source, reduced, across, down, SumPairsAlongRow(across, static_cast<std::size_t>(source.cols) * 3));
 }
 #endif
 
