@@ -167,6 +167,10 @@ struct SumPairsAlongRow {
   std::vector<float> pairWeights;      // per pair of cells and step: four of the first cell's weight, four of the second's
   std::size_t loadedPairs = 0;         // the leading pairs whose sixteen bytes from each cell's first pixel lie within the row
   std::size_t tail = 0;                // the first byte the later cells read
+  // Per step of a span of up to four: the shuffle that takes the step's pixel out of
+  // the sixteen bytes loaded from each cell's first, its three bytes each widened to a
+  // whole number of 32 bits and the fourth lane zero.
+  alignas(32) std::int8_t picks[4][32];
 
   SumPairsAlongRow(const Cells& cells, std::size_t rowLength) : across(cells), length(rowLength) {
     const std::size_t span = static_cast<std::size_t>(cells.span), count = cells.first.size();
@@ -179,6 +183,11 @@ struct SumPairsAlongRow {
       while (loadedPairs * 2 + 1 < count && 3 * static_cast<std::size_t>(cells.first[loadedPairs * 2 + 1]) + 16 <= length)
         ++loadedPairs;
     tail = loadedPairs * 2 < count ? 3 * static_cast<std::size_t>(cells.first[loadedPairs * 2]) : length;
+    for (int k = 0; k < 4; ++k)
+      for (int lane = 0; lane < 32; ++lane) {
+        const int at = lane % 16, channel = at / 4;
+        picks[k][lane] = at % 4 == 0 && channel < 3 ? static_cast<std::int8_t>(3 * k + channel) : std::int8_t{-128};
+      }
   }
 
   [[gnu::target("avx2")]] void operator()(const std::uint8_t* bytes, float* values, float* sums) const {
@@ -198,17 +207,8 @@ struct SumPairsAlongRow {
     const float* weight = pairWeights.data();
     std::size_t d = 0;
     if constexpr (Span > 0) {
-      // Step k's pixel, its three bytes each widened to a whole number of 32 bits, the
-      // fourth lane zero: a shuffle of the sixteen bytes loaded from the cell's first.
       __m256i pick[Span];
-      for (int k = 0; k < Span; ++k) {
-        alignas(32) std::int8_t order[32];
-        for (int lane = 0; lane < 32; ++lane) {
-          const int at = lane % 16, channel = at / 4;
-          order[lane] = at % 4 == 0 && channel < 3 ? static_cast<std::int8_t>(3 * k + channel) : static_cast<std::int8_t>(-128);
-        }
-        pick[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
-      }
+      for (int k = 0; k < Span; ++k) pick[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(picks[k]));
       for (std::size_t pair = 0; pair < loadedPairs; ++pair, d += 2, sums += 6) {
         const __m256i both = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(bytes + 3 * static_cast<std::ptrdiff_t>(across.first[d + 1])),
                                                  reinterpret_cast<const __m128i*>(bytes + 3 * static_cast<std::ptrdiff_t>(across.first[d])));
