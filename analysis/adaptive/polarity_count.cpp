@@ -31,6 +31,7 @@ constexpr double recountColonies = 4.0;      // typical colonies' area: regions 
 constexpr double brightShare = 0.05;         // a hill of brightness this far above its saddle is a colony of its own
 constexpr double texturedHills = 4.0;        // brightness hills over shape hills: this many more, in a compact region, is texture
 constexpr double texturedSolidity = 0.93;    // a region filling its hull this well has no necks between colonies
+constexpr double ownDome = 0.75;             // of a colony's brightness at its middle: a dome beside it this high is a colony's own
 constexpr double cleanDisc = 1.3;            // a region no larger than this over its hills' discs is those colonies alone
 constexpr double lumpyCoverage = 1.1;        // a region more than this over its hills' discs may hide colonies its shape does not show
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
@@ -388,6 +389,7 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
     // Where the region is lumpier than its discs and its brightness shows more
     // colonies than its shape, each hill of brightness is a colony.
     std::vector<MaskPeak> shining;
+    std::vector<const MaskPeak*> satellites;  // small colonies against a textured one
     bool byBrightness = false;  // the region's colonies are its hills of brightness
     if (notes != nullptr && discCoverage(region, split.peaks) > lumpyCoverage) {
       for (const cv::Point& at : notes->bright[r]) {
@@ -404,10 +406,29 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
         depths = 0.0;
         for (const MaskPeak& peak : shining) hills.push_back(&peak), depths += peak.depth * peak.depth;
       }
+      // A spreading colony's texture lies on its body, and beyond its widest disc, in
+      // its thin spreading margin, it is fainter than at its middle. A hill of
+      // brightness beyond the widest disc of every hill of the region's shape that
+      // stands nearly as high as the nearest of them does at its middle is a colony of
+      // its own, grown against it, whose neck the threshold filled in.
+      if (textured) {
+        const std::size_t shapeHills = hills.size();
+        for (const MaskPeak& peak : shining) {
+          const MaskPeak* nearest = nullptr;
+          bool beyond = true;
+          for (std::size_t h = 0; h < shapeHills; ++h) {
+            beyond = beyond && cv::norm(hills[h]->at - peak.at) > hills[h]->depth;
+            if (nearest == nullptr || cv::norm(hills[h]->at - peak.at) < cv::norm(nearest->at - peak.at)) nearest = hills[h];
+          }
+          if (beyond && contrast.at<std::int16_t>(peak.at + offset) >= ownDome * contrast.at<std::int16_t>(nearest->at + offset))
+            satellites.push_back(&peak);
+        }
+      }
     }
     count.colonyPixels += region.area;
     const std::uint32_t label = ++count.regions;
     if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
+    for (const MaskPeak* satellite : satellites) hills.push_back(satellite), depths += satellite->depth * satellite->depth;
     for (const MaskPeak* hill : hills) {
       Colony colony;
       // A lone colony is where its whole region is; a split one where its hill is.
