@@ -792,40 +792,51 @@ TEST(AdaptiveMethod, LeavesTheSpecksOfASpeckledWallUncounted) {
   }
 }
 
-// Large colonies, each with three small ones grown against it, domed and blurred so
-// that the threshold fills their necks and each clump shows one round, lumpy shape:
-// every colony is counted, not one a clump.
-TEST(AdaptiveMethod, CountsSmallColoniesGrownAgainstALargeOne) {
-  cv::Mat photo(1000, 1000, CV_8UC3, cv::Scalar(40, 40, 40));
-  cv::circle(photo, {500, 500}, 450, cv::Scalar(200, 200, 200), cv::FILLED, cv::LINE_AA);
-  cv::circle(photo, {500, 500}, 435, cv::Scalar(30, 30, 150), cv::FILLED, cv::LINE_AA);
-  cv::Mat lift(photo.size(), CV_32F, cv::Scalar(0));  // how far each pixel goes towards the colonies' colour
-  const auto dome = [&](cv::Point2d at, double radius, double margin) {
-    for (int y = cvFloor(at.y - radius); y <= cvCeil(at.y + radius); ++y)
-      for (int x = cvFloor(at.x - radius); x <= cvCeil(at.x + radius); ++x)
-        if (const double r = std::hypot(x - at.x, y - at.y) / radius; r <= 1.0)
-          lift.at<float>(y, x) = std::max(lift.at<float>(y, x), static_cast<float>(margin + (1.0 - margin) * (1.0 - r * r)));
+// Clumps whose necks the threshold fills, blurred so that each shows one round,
+// lumpy shape: large domed colonies with three small ones grown against each, and
+// chains of three colonies of even brightness. Every colony is counted, not one a clump.
+TEST(AdaptiveMethod, CountsTheColoniesOfClumpsWhoseNecksAreFilled) {
+  struct Clump {
+    double radius;     // of the first colony
+    double others;     // of the others
+    int count;         // others beside it
+    double spacing;    // the others' centres from the first's, over the sum of the radii
+    double margin;     // brightness at the edge over that in the middle: 1 for even colonies
+    bool around;       // the others around the first (or in a chain from it)
   };
-  int colonies = 0;
-  for (int i = 0; i < 9; ++i, colonies += 4) {
-    const cv::Point2d centre(260.0 + 240.0 * (i % 3), 260.0 + 240.0 * (i / 3));
-    dome(centre, 36.0, 0.2);
-    for (int k = 0; k < 3; ++k) {
-      const double angle = CV_2PI * k / 3 + i;
-      dome(centre + 0.9 * (36.0 + 11.0) * cv::Point2d(std::cos(angle), std::sin(angle)), 11.0, 0.2);
-    }
-  }
-  for (int i = 0; i < 8; ++i, ++colonies)
-    dome(cv::Point2d(500.0, 500.0) + 120.0 * cv::Point2d(std::cos(i * CV_PI / 4), std::sin(i * CV_PI / 4)), 16.0, 0.35);
-  cv::GaussianBlur(lift, lift, cv::Size(0, 0), 3.0);
-  for (int y = 0; y < photo.rows; ++y)
-    for (int x = 0; x < photo.cols; ++x)
-      if (const float t = std::min(1.0f, lift.at<float>(y, x)); t > 0.0f) {
-        cv::Vec3b& pixel = photo.at<cv::Vec3b>(y, x);
-        for (int ch = 0; ch < 3; ++ch)
-          pixel[ch] = cv::saturate_cast<std::uint8_t>(pixel[ch] + t * (cv::Vec3d(200, 215, 225)[ch] - pixel[ch]));
+  for (const Clump& c : {Clump{36.0, 11.0, 3, 0.9, 0.2, true}, Clump{20.0, 12.0, 2, 0.85, 1.0, false}}) {
+    cv::Mat photo(1000, 1000, CV_8UC3, cv::Scalar(40, 40, 40));
+    cv::circle(photo, {500, 500}, 450, cv::Scalar(200, 200, 200), cv::FILLED, cv::LINE_AA);
+    cv::circle(photo, {500, 500}, 435, cv::Scalar(30, 30, 150), cv::FILLED, cv::LINE_AA);
+    cv::Mat lift(photo.size(), CV_32F, cv::Scalar(0));  // how far each pixel goes towards the colonies' colour
+    const auto dome = [&](cv::Point2d at, double radius, double margin) {
+      for (int y = cvFloor(at.y - radius); y <= cvCeil(at.y + radius); ++y)
+        for (int x = cvFloor(at.x - radius); x <= cvCeil(at.x + radius); ++x)
+          if (const double r = std::hypot(x - at.x, y - at.y) / radius; r <= 1.0)
+            lift.at<float>(y, x) = std::max(lift.at<float>(y, x), static_cast<float>(margin + (1.0 - margin) * (1.0 - r * r)));
+    };
+    int colonies = 0;
+    for (int i = 0; i < 9; ++i, colonies += 1 + c.count) {
+      const cv::Point2d centre(260.0 + 240.0 * (i % 3), 260.0 + 240.0 * (i / 3));
+      dome(centre, c.radius, c.margin);
+      for (int k = 0; k < c.count; ++k) {
+        const double angle = c.around ? CV_2PI * k / c.count + i : i;
+        dome(centre + (k + 1 - c.around * k) * c.spacing * (c.radius + c.others) * cv::Point2d(std::cos(angle), std::sin(angle)),
+             c.others, c.margin);
       }
-  EXPECT_NEAR(static_cast<double>(countColoniesAdaptive(photo).colonies.size()), colonies, 2.0);
+    }
+    for (int i = 0; i < 8; ++i, ++colonies)
+      dome(cv::Point2d(500.0, 500.0) + 120.0 * cv::Point2d(std::cos(i * CV_PI / 4), std::sin(i * CV_PI / 4)), 16.0, 0.35);
+    cv::GaussianBlur(lift, lift, cv::Size(0, 0), 3.0);
+    for (int y = 0; y < photo.rows; ++y)
+      for (int x = 0; x < photo.cols; ++x)
+        if (const float t = std::min(1.0f, lift.at<float>(y, x)); t > 0.0f) {
+          cv::Vec3b& pixel = photo.at<cv::Vec3b>(y, x);
+          for (int ch = 0; ch < 3; ++ch)
+            pixel[ch] = cv::saturate_cast<std::uint8_t>(pixel[ch] + t * (cv::Vec3d(200, 215, 225)[ch] - pixel[ch]));
+        }
+    EXPECT_NEAR(static_cast<double>(countColoniesAdaptive(photo).colonies.size()), colonies, 2.0) << c.radius << " and " << c.others;
+  }
 }
 
 // A paper label stuck across the dish's edge, written on in two lines, is no colony

@@ -220,6 +220,18 @@ struct RegionNotes {
 void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point offset, const Plate& plate, int depth,
                   const RegionNotes* notes, cv::Mat& mask, PolarityCount& count);
 
+// A region's brighter part (`inRegion`, its pixels, in its box): what stands out more
+// than the level that best parts its contrasts (and at least `lowest`), opened a little.
+cv::Mat brighterPart(const MaskSplit& split, int regionIndex, const cv::Mat& inRegion, const cv::Mat& contrast, cv::Point offset,
+                     int lowest) {
+  const int level = std::max(otsuLevel(contrastHistogram(split, regionIndex, contrast, offset)), lowest);
+  cv::Mat brighter;
+  cv::compare(contrast(split.regions[static_cast<std::size_t>(regionIndex)].box + offset), level, brighter, cv::CMP_GT);
+  brighter &= inRegion;
+  cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  return brighter;
+}
+
 // A region that is not colony-shaped as a whole may be colonies standing on a lighter
 // patch (the halo of a reflection, a film of growth): its own brightest part, cut at
 // the level that best parts its contrasts (and at least `lowest`), is counted again,
@@ -229,12 +241,7 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   const MaskRegion& region = split.regions[static_cast<std::size_t>(regionIndex)];
   const cv::Rect box = region.box;
   const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
-  const int level = std::max(otsuLevel(contrastHistogram(split, regionIndex, contrast, offset)), lowest);
-  cv::Mat brighter;
-  cv::Mat roi = contrast(box + offset);
-  cv::compare(roi, level, brighter, cv::CMP_GT);
-  brighter &= inRegion;
-  cv::morphologyEx(brighter, brighter, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
+  const cv::Mat brighter = brighterPart(split, regionIndex, inRegion, contrast, offset, lowest);
   // Where the brighter part is nearly all of the region, the region is one flat patch
   // (a label's paper between the letters written on it), not colonies standing on it.
   if (cv::countNonZero(brighter) > flatShare * static_cast<double>(region.area)) {
@@ -244,6 +251,20 @@ void recountBrighter(const MaskSplit& split, int regionIndex, const cv::Mat& con
   mask(box + offset).setTo(cv::Scalar(0), inRegion & ~brighter);
   const MaskSplit inner = splitMask(brighter, plate.smallest, saddleShare);
   countRegions(inner, contrast, offset + box.tl(), plate, depth + 1, nullptr, mask, count);
+}
+
+// The hills of shape of a region's brighter part (see brighterPart), no lower than
+// dust, in the frame's coordinates. Colonies of even brightness, with no dome to show,
+// whose blurred edges fill the necks between them, show them open there.
+std::vector<MaskPeak> hillsOfBrighterPart(const MaskSplit& split, int regionIndex, const cv::Mat& contrast, cv::Point offset,
+                                          const Plate& plate) {
+  const cv::Rect box = split.regions[static_cast<std::size_t>(regionIndex)].box;
+  const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
+  const MaskSplit inner = splitMask(brighterPart(split, regionIndex, inRegion, contrast, offset, 0), plate.smallest, saddleShare);
+  std::vector<MaskPeak> hills;
+  for (const MaskPeak& peak : inner.peaks)
+    if (peak.depth >= plate.dust) hills.push_back({peak.at + box.tl(), peak.depth, regionIndex, peak.area});
+  return hills;
 }
 
 // Whether a region is one round hill no smaller than `least` and as compact as a disc:
@@ -425,9 +446,22 @@ void countRegions(const MaskSplit& split, const cv::Mat& contrast, cv::Point off
         }
       }
     }
+    const bool round = hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6;
+    // A lumpy region whose brightness shows no more colonies than its shape may be
+    // colonies of even brightness whose blurred edges fill the necks between them:
+    // where its brighter part shows more hills, each is a colony.
+    std::vector<MaskPeak> cores;
+    if (notes != nullptr && !byBrightness && shining.size() <= hills.size() && discCoverage(region, split.peaks) > lumpyCoverage) {
+      cores = hillsOfBrighterPart(split, static_cast<int>(r), contrast, offset, plate);
+      if (cores.size() > hills.size()) {
+        hills.clear();
+        depths = 0.0;
+        for (const MaskPeak& peak : cores) hills.push_back(&peak), depths += peak.depth * peak.depth;
+      }
+    }
     count.colonyPixels += region.area;
     const std::uint32_t label = ++count.regions;
-    if (hills.size() == 1 && discCoverage(region, split.peaks) <= 1.6) ++count.roundColonies;
+    if (round) ++count.roundColonies;
     for (const MaskPeak* satellite : satellites) hills.push_back(satellite), depths += satellite->depth * satellite->depth;
     for (const MaskPeak* hill : hills) {
       Colony colony;
