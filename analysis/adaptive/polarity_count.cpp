@@ -36,6 +36,7 @@ constexpr double cleanDisc = 1.3;            // a region no larger than this ove
 constexpr double lumpyCoverage = 1.1;        // a region more than this over its hills' discs may hide colonies its shape does not show
 constexpr double saddleShare = 0.10;         // a hill this far above its saddle is a colony of its own
 constexpr double brightestPart = 0.95;       // a region's brightest part: the share of its pixels below it
+constexpr double evenShare = 0.5;            // of a region: a brighter part this large is the plateau of colonies of even brightness
 constexpr double flatShare = 0.85;           // of a region looked into: a brighter part this large is the region itself
 constexpr double clumpElongation = 2.5;      // a clump of a few colonies is no longer than this
 constexpr double clumpSolidity = 0.8;        // and fills its hull this well: writing and arcs do not
@@ -260,7 +261,11 @@ std::vector<MaskPeak> hillsOfBrighterPart(const MaskSplit& split, int regionInde
                                           const Plate& plate) {
   const cv::Rect box = split.regions[static_cast<std::size_t>(regionIndex)].box;
   const cv::Mat inRegion = split.regionOf(box) == regionIndex + 1;
-  const MaskSplit inner = splitMask(brighterPart(split, regionIndex, inRegion, contrast, offset, 0), plate.smallest, saddleShare);
+  const cv::Mat part = brighterPart(split, regionIndex, inRegion, contrast, offset, 0);
+  // Colonies of even brightness are mostly their plateau; a textured colony's brighter
+  // part is scattered patches of its surface.
+  if (cv::countNonZero(part) < evenShare * static_cast<double>(split.regions[static_cast<std::size_t>(regionIndex)].area)) return {};
+  const MaskSplit inner = splitMask(part, plate.smallest, saddleShare);
   std::vector<MaskPeak> hills;
   for (const MaskPeak& peak : inner.peaks)
     if (peak.depth >= plate.dust) hills.push_back({peak.at + box.tl(), peak.depth, regionIndex, peak.area});
