@@ -115,32 +115,48 @@ void toBytes(const float* values, std::uint8_t* bytes, std::size_t count) {
   for (; i < count; ++i) bytes[i] = cv::saturate_cast<std::uint8_t>(values[i]);
 }
 
-// Reduces `source` row by row: each source row summed along by `sumRow`, the reduced
-// rows then summed down. `sumRow` is given the row's bytes and room for them as floats
-// (with room beyond the row for a cell's span and the unused fourth float of a pixel),
-// and converts what it reads as floats itself. Inlined into each caller, so that a
-// caller built for wider vectors builds this loop for them too.
+// Reduces `source` row by row: each source row summed along by `sumRow`, the sums of the
+// source rows a reduced row covers then summed down, each reduced value in one pass
+// over them. `sumRow` is given the row's bytes and room for them as floats (with room
+// beyond the row for a cell's span and the unused fourth float of a pixel), and
+// converts what it reads as floats itself. Inlined into each caller, so that a caller
+// built for wider vectors builds these loops for them too.
 template <int Channels, typename SumRow>
 [[gnu::always_inline]] inline void reduceRows(const cv::Mat& source, cv::Mat& reduced, const Cells& across, const Cells& down,
                                               SumRow sumRow) {
   const std::size_t width = across.first.size() * Channels, length = static_cast<std::size_t>(source.cols) * Channels;
-  // Beyond the sums, room for the fourth float of the last pixel's.
+  const auto span = static_cast<std::size_t>(down.span);
   std::vector<float> values(length + static_cast<std::size_t>(across.span + 1) * Channels, 0.0f);
-  std::vector<float> rowSums(width + 1), total(width);
-  int summedRow = -1;  // the source row whose sums `rowSums` holds
+  // The sums of the last `span` source rows, source row r in slot r % span: the rows a
+  // reduced row covers are consecutive, so they never share a slot, and a source row
+  // that straddles two reduced rows is summed once for both. Beyond each row's sums,
+  // room for the fourth float of the last pixel's.
+  std::vector<float> sums(span * (width + 1)), total(width);
+  std::vector<int> summed(span, -1);  // the source row each slot holds
+  std::vector<const float*> rows(span);
   const float* weight = down.weights.data();
-  for (int y = 0; y < reduced.rows; ++y, weight += down.span) {
+  for (int y = 0; y < reduced.rows; ++y, weight += span) {
     const int first = down.first[static_cast<std::size_t>(y)];
-    for (int k = 0; k < down.span && weight[k] != 0.0f; ++k) {
-      // A source row that straddles two reduced rows is summed once for both.
-      if (first + k != summedRow) {
-        sumRow(source.ptr<std::uint8_t>(first + k), values.data(), rowSums.data());
-        summedRow = first + k;
-      }
-      if (k == 0)
-        for (std::size_t i = 0; i < width; ++i) total[i] = weight[k] * rowSums[i];
-      else
-        for (std::size_t i = 0; i < width; ++i) total[i] = total[i] + weight[k] * rowSums[i];
+    std::size_t covered = 0;
+    for (; covered < span && weight[covered] != 0.0f; ++covered) {
+      const int row = first + static_cast<int>(covered);
+      const std::size_t slot = static_cast<std::size_t>(row) % span;
+      float* rowSums = sums.data() + slot * (width + 1);
+      if (summed[slot] != row) sumRow(source.ptr<std::uint8_t>(row), values.data(), rowSums), summed[slot] = row;
+      rows[covered] = rowSums;
+    }
+    // The products added in the order of the rows, as OpenCV adds them.
+    const float* a = rows[0];
+    const float* b = covered > 1 ? rows[1] : nullptr;
+    const float* c = covered > 2 ? rows[2] : nullptr;
+    if (covered == 1)
+      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i];
+    else if (covered == 2)
+      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i];
+    else {
+      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i] + weight[2] * c[i];
+      for (std::size_t k = 3; k < covered; ++k)
+        for (std::size_t i = 0; i < width; ++i) total[i] = total[i] + weight[k] * rows[k][i];
     }
     toBytes(total.data(), reduced.ptr<std::uint8_t>(y), width);
   }
