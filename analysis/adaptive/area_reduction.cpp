@@ -137,8 +137,9 @@ template <int Channels, typename SumRow>
   const float* weight = down.weights.data();
   for (int y = 0; y < reduced.rows; ++y, weight += span) {
     const int first = down.first[static_cast<std::size_t>(y)];
+    // A cell's first source row always weighs something; its last may weigh nothing.
     std::size_t covered = 0;
-    for (; covered < span && weight[covered] != 0.0f; ++covered) {
+    for (; covered < span && (covered == 0 || weight[covered] != 0.0f); ++covered) {
       const int row = first + static_cast<int>(covered);
       const std::size_t slot = static_cast<std::size_t>(row) % span;
       float* rowSums = sums.data() + slot * (width + 1);
