@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace corvale {
@@ -44,6 +44,103 @@ bool before(const Candidate& a, const Candidate& b) {
   if (a.circle[0] != b.circle[0]) return a.circle[0] < b.circle[0];
   return a.circle[1] < b.circle[1];
 }
+
+// The edge points, twice their coordinates, in cell order; in single precision too.
+struct EdgePoints {
+  std::vector<int> x, y;
+  std::vector<float> xs, ys;
+};
+
+// What bins one centre's distances: twice its coordinates, the squared distances
+// (four times them) the radii span, and the histogram's layout.
+struct Binning {
+  int twiceX = 0, twiceY = 0;
+  int leastQuad = 0, mostQuad = 0;
+  int minRadius = 0;
+  int bins = 0;                         // the histogram's last bin, bins, takes the points outside the radii
+  const std::vector<std::uint16_t>* binOf = nullptr;  // by four times the squared distance over eight
+};
+
+// Bins the points `from` to `to` one by one, by the table; whether any lay within the radii.
+bool binPoints(const EdgePoints& points, const Binning& b, std::size_t from, std::size_t to, int* histogram) {
+  bool within = false;
+  for (std::size_t i = from; i < to; ++i) {
+    const int dx = points.x[i] - b.twiceX, dy = points.y[i] - b.twiceY;
+    const int quad = dx * dx + dy * dy;
+    if (quad < b.leastQuad || quad > b.mostQuad) continue;
+    ++histogram[(*b.binOf)[static_cast<std::size_t>(quad >> 3)]];
+    within = true;
+  }
+  return within;
+}
+
+#ifdef __SSE2__
+// Four points at a time: their distances are exact in single precision too, and the
+// table's bins are worked out from them in the same single-precision steps.
+bool binSpans(const EdgePoints& points, const Binning& b, const std::vector<std::pair<int, int>>& spans, int* histogram) {
+  const __m128 centreX = _mm_set1_ps(static_cast<float>(b.twiceX)), centreY = _mm_set1_ps(static_cast<float>(b.twiceY));
+  const __m128 least = _mm_set1_ps(static_cast<float>(b.leastQuad)), most = _mm_set1_ps(static_cast<float>(b.mostQuad));
+  const __m128 smallest = _mm_set1_ps(static_cast<float>(b.minRadius)), perPixel = _mm_set1_ps(static_cast<float>(binsPerPixel));
+  const __m128 zero = _mm_setzero_ps(), lastBin = _mm_set1_ps(static_cast<float>(b.bins - 1));
+  const __m128 outside = _mm_set1_ps(static_cast<float>(b.bins)), quarter = _mm_set1_ps(0.25f);
+  __m128 any = zero;
+  bool within = false;
+  alignas(16) std::int32_t bin[4];
+  for (const auto& [from, to] : spans) {
+    auto i = static_cast<std::size_t>(from);
+    for (; i + 4 <= static_cast<std::size_t>(to); i += 4) {
+      const __m128 dx = _mm_sub_ps(_mm_loadu_ps(points.xs.data() + i), centreX);
+      const __m128 dy = _mm_sub_ps(_mm_loadu_ps(points.ys.data() + i), centreY);
+      const __m128 quad = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+      const __m128 in = _mm_and_ps(_mm_cmpge_ps(quad, least), _mm_cmple_ps(quad, most));
+      any = _mm_or_ps(any, in);
+      const __m128 distance = _mm_sqrt_ps(_mm_mul_ps(quad, quarter));
+      const __m128 position = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(distance, smallest), perPixel), zero), lastBin);
+      _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm_cvtps_epi32(_mm_or_ps(_mm_and_ps(in, position), _mm_andnot_ps(in, outside))));
+      ++histogram[bin[0]], ++histogram[bin[1]], ++histogram[bin[2]], ++histogram[bin[3]];
+    }
+    within = binPoints(points, b, i, static_cast<std::size_t>(to), histogram) || within;
+  }
+  return within || _mm_movemask_ps(any) != 0;
+}
+
+// The same eight points at a time, in the same single-precision steps.
+[[gnu::target("avx2")]] bool binSpansAvx2(const EdgePoints& points, const Binning& b, const std::vector<std::pair<int, int>>& spans,
+                                          int* histogram) {
+  const __m256 centreX = _mm256_set1_ps(static_cast<float>(b.twiceX)), centreY = _mm256_set1_ps(static_cast<float>(b.twiceY));
+  const __m256 least = _mm256_set1_ps(static_cast<float>(b.leastQuad)), most = _mm256_set1_ps(static_cast<float>(b.mostQuad));
+  const __m256 smallest = _mm256_set1_ps(static_cast<float>(b.minRadius)), perPixel = _mm256_set1_ps(static_cast<float>(binsPerPixel));
+  const __m256 zero = _mm256_setzero_ps(), lastBin = _mm256_set1_ps(static_cast<float>(b.bins - 1));
+  const __m256 outside = _mm256_set1_ps(static_cast<float>(b.bins)), quarter = _mm256_set1_ps(0.25f);
+  __m256 any = zero;
+  bool within = false;
+  alignas(32) std::int32_t bin[8];
+  for (const auto& [from, to] : spans) {
+    auto i = static_cast<std::size_t>(from);
+    for (; i + 8 <= static_cast<std::size_t>(to); i += 8) {
+      const __m256 dx = _mm256_sub_ps(_mm256_loadu_ps(points.xs.data() + i), centreX);
+      const __m256 dy = _mm256_sub_ps(_mm256_loadu_ps(points.ys.data() + i), centreY);
+      const __m256 quad = _mm256_add_ps(_mm256_mul_ps(dx, dx), _mm256_mul_ps(dy, dy));
+      const __m256 in = _mm256_and_ps(_mm256_cmp_ps(quad, least, _CMP_GE_OQ), _mm256_cmp_ps(quad, most, _CMP_LE_OQ));
+      any = _mm256_or_ps(any, in);
+      const __m256 distance = _mm256_sqrt_ps(_mm256_mul_ps(quad, quarter));
+      const __m256 position =
+          _mm256_min_ps(_mm256_max_ps(_mm256_mul_ps(_mm256_sub_ps(distance, smallest), perPixel), zero), lastBin);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(bin), _mm256_cvtps_epi32(_mm256_blendv_ps(outside, position, in)));
+      for (const std::int32_t at : bin) ++histogram[at];
+    }
+    within = binPoints(points, b, i, static_cast<std::size_t>(to), histogram) || within;
+  }
+  return within || _mm256_movemask_ps(any) != 0;
+}
+#else
+bool binSpans(const EdgePoints& points, const Binning& b, const std::vector<std::pair<int, int>>& spans, int* histogram) {
+  bool within = false;
+  for (const auto& [from, to] : spans)
+    within = binPoints(points, b, static_cast<std::size_t>(from), static_cast<std::size_t>(to), histogram) || within;
+  return within;
+}
+#endif
 
 }  // namespace
 
@@ -158,16 +255,19 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
   std::vector<Candidate> found;
   // One bin more than the histogram's: where the points outside the radii are put.
   std::vector<int> histogram(static_cast<std::size_t>(std::max(bins, 1)) + 1);
+  EdgePoints points{std::move(pointX), std::move(pointY), {}, {}};
+  points.xs.assign(points.x.begin(), points.x.end());
+  points.ys.assign(points.y.begin(), points.y.end());
+  Binning binning{0, 0, leastQuad, mostQuad, minRadius, bins, &binOf};
 #ifdef __SSE2__
-  // Four points at a time: their distances are exact in single precision too, and the
-  // table's bins are worked out from them in the same single-precision steps.
-  const std::vector<float> pointXs(pointX.begin(), pointX.end()), pointYs(pointY.begin(), pointY.end());
+  const auto binAll = __builtin_cpu_supports("avx2") ? binSpansAvx2 : binSpans;
+#else
+  const auto binAll = binSpans;
 #endif
   for (const int centre : centres) {
     const int y = centre / step, x = centre - y * step;
     const int twiceX = 2 * x + 1, twiceY = 2 * y + 1;
     std::fill(histogram.begin(), histogram.end(), 0);
-    bool within = false;
     spans.clear();
     for (int i = 0; i < cellsAcross; ++i)
       nearFar(twiceX, 2 * i * cellSide, 2 * (std::min(cols, (i + 1) * cellSide) - 1), nearX[static_cast<std::size_t>(i)],
@@ -184,42 +284,8 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
         else spans.emplace_back(from, to);
       }
     }
-#ifdef __SSE2__
-    const __m128 centreX = _mm_set1_ps(static_cast<float>(twiceX)), centreY = _mm_set1_ps(static_cast<float>(twiceY));
-    const __m128 least = _mm_set1_ps(static_cast<float>(leastQuad)), most = _mm_set1_ps(static_cast<float>(mostQuad));
-    const __m128 smallest = _mm_set1_ps(static_cast<float>(minRadius)), perPixel = _mm_set1_ps(static_cast<float>(binsPerPixel));
-    const __m128 zero = _mm_setzero_ps(), lastBin = _mm_set1_ps(static_cast<float>(bins - 1));
-    const __m128 outside = _mm_set1_ps(static_cast<float>(bins));
-    __m128 any = zero;
-    alignas(16) std::int32_t bin[4];
-#endif
-    for (const auto& [from, to] : spans) {
-      auto i = static_cast<std::size_t>(from);
-#ifdef __SSE2__
-      for (; i + 4 <= static_cast<std::size_t>(to); i += 4) {
-        const __m128 a = _mm_sub_ps(_mm_loadu_ps(pointXs.data() + i), centreX);
-        const __m128 b = _mm_sub_ps(_mm_loadu_ps(pointYs.data() + i), centreY);
-        const __m128 quad = _mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b));
-        const __m128 in = _mm_and_ps(_mm_cmpge_ps(quad, least), _mm_cmple_ps(quad, most));
-        any = _mm_or_ps(any, in);
-        const __m128 distance = _mm_sqrt_ps(_mm_mul_ps(quad, _mm_set1_ps(0.25f)));
-        const __m128 position = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(distance, smallest), perPixel), zero), lastBin);
-        _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm_cvtps_epi32(_mm_or_ps(_mm_and_ps(in, position), _mm_andnot_ps(in, outside))));
-        ++histogram[static_cast<std::size_t>(bin[0])], ++histogram[static_cast<std::size_t>(bin[1])];
-        ++histogram[static_cast<std::size_t>(bin[2])], ++histogram[static_cast<std::size_t>(bin[3])];
-      }
-#endif
-      for (; i < static_cast<std::size_t>(to); ++i) {
-        const int a = pointX[i] - twiceX, b = pointY[i] - twiceY;
-        const int quad = a * a + b * b;
-        if (quad < leastQuad || quad > mostQuad) continue;
-        ++histogram[binOf[static_cast<std::size_t>(quad >> 3)]];
-        within = true;
-      }
-    }
-#ifdef __SSE2__
-    within = within || _mm_movemask_ps(any) != 0;
-#endif
+    binning.twiceX = twiceX, binning.twiceY = twiceY;
+    const bool within = binAll(points, binning, spans, histogram.data());
     int best = 0;
     float bestRadius = 0.0f;
     if (within)
