@@ -29,6 +29,10 @@ struct Colony {
   std::uint32_t region = 0;   // label of the region it was found in
 };
 
+// A colony found on a copy of a picture reduced by `scale`, in the picture's own
+// coordinates.
+Colony unreduced(Colony colony, double scale);
+
 // How many of the colonies are estimates rather than located ones.
 template <typename Colonies>
 int countEstimated(const Colonies& colonies) {

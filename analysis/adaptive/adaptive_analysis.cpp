@@ -77,17 +77,6 @@ bool insideFrame(const DishEllipse& dish, cv::Size frame) {
   return box.x >= -slack && box.y >= -slack && box.br().x <= frame.width + slack && box.br().y <= frame.height + slack;
 }
 
-// From the reduced photograph's coordinates back to the photograph's.
-Colony toPhotograph(Colony colony, double scale) {
-  colony.centre = (colony.centre + cv::Point2d(0.5, 0.5)) / scale - cv::Point2d(0.5, 0.5);
-  colony.area /= scale * scale;
-  colony.radius /= scale;
-  colony.box = cv::Rect(cv::Point(static_cast<int>(colony.box.x / scale), static_cast<int>(colony.box.y / scale)),
-                        cv::Point(static_cast<int>(std::ceil(colony.box.br().x / scale)),
-                                  static_cast<int>(std::ceil(colony.box.br().y / scale))));
-  return colony;
-}
-
 // One polarity at one scale: its agar, threshold and count.
 struct Side {
   AgarModel agar;
@@ -325,13 +314,13 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   result.usableRadius = chosen.usableFactor * counted.semiMajor;
   result.usableArea = CV_PI * counted.semiMajor * counted.semiMinor * chosen.usableFactor * chosen.usableFactor;
   std::int64_t colonyPixels = chosen.colonyPixels, otherPixels = chosen.otherPixels;
-  for (const Colony& colony : chosen.colonies) result.colonies.push_back(toPhotograph(colony, pass.scale));
+  for (const Colony& colony : chosen.colonies) result.colonies.push_back(unreduced(colony, pass.scale));
   cv::Mat mask = chosen.mask;
   if (both) {
     const PolarityCount& other = dark ? pass.light.count : pass.dark.count;
     for (Colony colony : other.colonies) {
       colony.region += static_cast<std::uint32_t>(1 << 30);  // regions of the other polarity apart from the first
-      result.colonies.push_back(toPhotograph(colony, pass.scale));
+      result.colonies.push_back(unreduced(colony, pass.scale));
     }
     colonyPixels += other.colonyPixels;
     mask = mask | other.mask;
@@ -347,7 +336,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
       cv::circle(found, cv::Point(colony.centre), static_cast<int>(std::ceil(colony.radius)), cv::Scalar(255), cv::FILLED);
     for (const Colony& colony : coloniesInGlare(pass.lightness, pass.glare, usableMask, found, chosen.typicalRadius,
                                                 2.0 * side.threshold, chosen.regions + 1)) {
-      result.colonies.push_back(toPhotograph(colony, pass.scale));
+      result.colonies.push_back(unreduced(colony, pass.scale));
       colonyPixels += static_cast<std::int64_t>(colony.area);
     }
   }
@@ -368,7 +357,7 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
   if (network) between = coloniesInMeshes(chosen.mask, usableMask, pass.lightness);
   if (between) {
     result.colonies.clear();
-    for (const Colony& colony : between->colonies) result.colonies.push_back(toPhotograph(colony, pass.scale));
+    for (const Colony& colony : between->colonies) result.colonies.push_back(unreduced(colony, pass.scale));
     colonyPixels = between->colonyPixels;
     result.colonyPixels = static_cast<std::int64_t>(static_cast<double>(colonyPixels) / (pass.scale * pass.scale));
     result.typicalArea = CV_PI * between->typicalRadius * between->typicalRadius / (pass.scale * pass.scale);

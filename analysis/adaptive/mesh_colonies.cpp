@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/adaptive/colony_scale.hpp"
+#include "analysis/adaptive/dish_circle.hpp"
 #include "analysis/adaptive/disc_morphology.hpp"
 #include "analysis/adaptive/non_colonies.hpp"
 #include "analysis/adaptive/region_colonies.hpp"
@@ -25,6 +26,7 @@ constexpr double dustShare = 0.25;      // of the typical radius: hills below it
 constexpr double seamBlur = 0.3;        // of the typical radius: lightness smoothed over this shows one hill per colony
 constexpr double seamShare = 0.02;      // a colony's hill stands this share of its lightness above the seam to its neighbour
 constexpr double seamDrop = 4.0;        // and this many lightness units
+constexpr double splitDiameter = 600.0; // pixels: the meshes are split on a copy where the usable area is at most this wide
 
 }  // namespace
 
@@ -39,27 +41,45 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
   // colonies takes a fair share of the dish.
   const double cover = cv::countNonZero(count.mask) / usablePixels;
   if (cover < meshCover || cover > meshCoverMost) return std::nullopt;
-  const double smallest = std::max(1.5, smallestHill * diameter);
-  const MaskSplit split = splitMask(count.mask, smallest, saddleShare);
+  // The colonies are large, a fiftieth of the usable area's width in radius at least:
+  // they are split on a copy where that is at most `splitDiameter` wide, which still
+  // shows the smallest of them 12 pixels in radius, at about half the cost on a dish
+  // counted 900 pixels across. The cover above is measured on the meshes as given:
+  // reducing widens thin lines by the pixel they straddle.
+  const double scale = std::min(1.0, splitDiameter / diameter);
+  cv::Mat meshes = count.mask, inside = usable, light = lightness;
+  if (scale < 1.0) {
+    const auto reduced = [scale](const cv::Mat& image) {
+      cv::Mat copy;
+      resizeBy(image, copy, scale, cv::INTER_AREA);
+      return copy;
+    };
+    meshes = reduced(count.mask) > 127;
+    inside = reduced(usable) > 127;
+    light = reduced(lightness);
+  }
+  const double width = scale * diameter;
+  const double smallest = std::max(1.5, smallestHill * width);
+  const MaskSplit split = splitMask(meshes, smallest, saddleShare);
   count.typicalRadius = typicalColonyRadius(split, smallest);
-  if (count.typicalRadius < largeColony * diameter) return std::nullopt;
+  if (count.typicalRadius < largeColony * width) return std::nullopt;
   const double dust = std::max(smallest, dustShare * count.typicalRadius);
   // What lies along the usable area's edge is the wall and the bench beyond the agar: a
   // hill counts where the usable area eroded by `rim` is set. That erosion is worked out
   // at the hills alone, each a one-pixel view that OpenCV erodes with the mask around
   // it, not over the whole frame.
-  const int rim = std::max(1, static_cast<int>(std::lround(meshRim * diameter)));
+  const int rim = std::max(1, static_cast<int>(std::lround(meshRim * width)));
   const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rim + 1, 2 * rim + 1));
   cv::Mat eroded;
   const auto inner = [&](cv::Point at) {
-    cv::erode(usable(cv::Rect(at, cv::Size(1, 1))), eroded, disc);
+    cv::erode(inside(cv::Rect(at, cv::Size(1, 1))), eroded, disc);
     return eroded.at<std::uint8_t>(0, 0) != 0;
   };
   // Touching colonies meet at darker seams: each hill of lightness is a colony.
   cv::Mat height;
-  lightness.convertTo(height, CV_32F);
+  light.convertTo(height, CV_32F);
   cv::GaussianBlur(height, height, cv::Size(), std::max(1.0, seamBlur * count.typicalRadius));
-  const MaskSplit shine = splitByHeight(count.mask, height, seamShare, seamDrop);
+  const MaskSplit shine = splitByHeight(meshes, height, seamShare, seamDrop);
   std::vector<std::vector<cv::Point>> bright(split.regions.size());
   for (const MaskPeak& peak : shine.peaks) {
     const std::int32_t region = split.regionOf.at<std::int32_t>(peak.at);
@@ -84,6 +104,9 @@ std::optional<MeshColonies> coloniesInMeshes(const cv::Mat& network, const cv::M
     count.colonyPixels += region.area;
     appendRegionColonies(region, hills, label, count.colonies);
   }
+  for (Colony& colony : count.colonies) colony = unreduced(colony, scale);
+  count.colonyPixels = static_cast<std::int64_t>(static_cast<double>(count.colonyPixels) / (scale * scale));
+  count.typicalRadius /= scale;
   return count;
 }
 
