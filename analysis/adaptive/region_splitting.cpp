@@ -28,29 +28,27 @@ struct Hills {
 namespace {
 
 // Orders `pixels` from the highest `height` down, in steps of a sixteenth from the
-// highest of `range` (of the pixels' own where not given) (a counting sort: linear in
-// the pixels, where comparison sorting dominated the run), and gives their heights in
-// that order.
-std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height, std::optional<HeightRange> range) {
+// highest of `range` (a counting sort: linear in the pixels, where comparison sorting
+// dominated the run), and gives their heights in that order.
+std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height, HeightRange range) {
   if (pixels.empty()) return {};
-  float low = height[pixels.front()], high = low;
-  if (range) low = range->low, high = range->high;
-  else
-    for (const std::int32_t pixel : pixels) low = std::min(low, height[pixel]), high = std::max(high, height[pixel]);
   constexpr float steps = 16.0f;
+  const float low = range.low, high = range.high;
   const auto bins = static_cast<std::size_t>(std::min(1 << 20, static_cast<int>((high - low) * steps) + 1));
-  const auto bin = [&](std::int32_t pixel) {
-    return std::min(bins - 1, static_cast<std::size_t>((high - height[pixel]) * steps));
-  };
+  // Each pixel's bin, worked out once: the height map is read once, in the pixels' order.
+  std::vector<std::uint32_t> binOf(pixels.size());
   std::vector<std::int32_t> start(bins + 1, 0);
-  for (const std::int32_t pixel : pixels) ++start[bin(pixel) + 1];
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    binOf[i] = static_cast<std::uint32_t>(std::min(bins - 1, static_cast<std::size_t>((high - height[pixels[i]]) * steps)));
+    ++start[binOf[i] + 1];
+  }
   for (std::size_t i = 1; i <= bins; ++i) start[i] += start[i - 1];
   std::vector<std::int32_t> sorted(pixels.size());
   std::vector<float> heights(pixels.size());
-  for (const std::int32_t pixel : pixels) {
-    const auto at = static_cast<std::size_t>(start[bin(pixel)]++);
-    sorted[at] = pixel;
-    heights[at] = height[pixel];
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const auto at = static_cast<std::size_t>(start[binOf[i]]++);
+    sorted[at] = pixels[i];
+    heights[at] = height[pixels[i]];
   }
   pixels.swap(sorted);
   return heights;
@@ -69,18 +67,24 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   // much as the flooding itself. The mask's pixels are listed in raster order, with
   // where each padded row begins, so that what is measured of them afterwards is not
   // a pass over the whole box: a sparse mask's box is mostly empty.
+  // The heights' range, where not given, is found on the way.
   std::vector<std::int32_t> raster;
   raster.reserve(static_cast<std::size_t>(cv::countNonZero(padded)));
   std::vector<std::size_t> rowBegin(static_cast<std::size_t>(padded.rows), 0);
+  HeightRange heights{INFINITY, -INFINITY};
   for (int y = 1; y < padded.rows - 1; ++y) {
     rowBegin[static_cast<std::size_t>(y)] = raster.size();
     const auto* row = padded.ptr<std::uint8_t>(y);
+    const auto* height = distance.ptr<float>(y);
     for (int x = 1; x < width - 1; ++x)
-      if (row[x] != 0) raster.push_back(y * width + x);
+      if (row[x] != 0) {
+        raster.push_back(y * width + x);
+        heights.low = std::min(heights.low, height[x]), heights.high = std::max(heights.high, height[x]);
+      }
   }
   rowBegin[static_cast<std::size_t>(padded.rows - 1)] = raster.size();
   std::vector<std::int32_t> order = raster;
-  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0), range);
+  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0), range.value_or(heights));
 
   // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
   // hill of its own, numbered in the flooding order, so the hills' tops are the
