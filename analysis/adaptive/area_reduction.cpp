@@ -146,20 +146,27 @@ template <int Channels, typename SumRow>
       if (summed[slot] != row) sumRow(source.ptr<std::uint8_t>(row), values.data(), rowSums), summed[slot] = row;
       rows[covered] = rowSums;
     }
-    // The products added in the order of the rows, as OpenCV adds them.
+    // The products added in the order of the rows, as OpenCV adds them, a stretch of
+    // the row at a time and turned into bytes while it is at hand.
     const float* a = rows[0];
     const float* b = covered > 1 ? rows[1] : nullptr;
     const float* c = covered > 2 ? rows[2] : nullptr;
-    if (covered == 1)
-      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i];
-    else if (covered == 2)
-      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i];
-    else {
-      for (std::size_t i = 0; i < width; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i] + weight[2] * c[i];
-      for (std::size_t k = 3; k < covered; ++k)
-        for (std::size_t i = 0; i < width; ++i) total[i] = total[i] + weight[k] * rows[k][i];
+    std::uint8_t* out = reduced.ptr<std::uint8_t>(y);
+    constexpr std::size_t stretch = 256;
+    for (std::size_t from = 0; from < width; from += stretch) {
+      const std::size_t to = std::min(width, from + stretch);
+      float* part = total.data() + from;
+      if (covered == 1)
+        for (std::size_t i = from; i < to; ++i) total[i] = weight[0] * a[i];
+      else if (covered == 2)
+        for (std::size_t i = from; i < to; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i];
+      else {
+        for (std::size_t i = from; i < to; ++i) total[i] = weight[0] * a[i] + weight[1] * b[i] + weight[2] * c[i];
+        for (std::size_t k = 3; k < covered; ++k)
+          for (std::size_t i = from; i < to; ++i) total[i] = total[i] + weight[k] * rows[k][i];
+      }
+      toBytes(part, out + from, to - from);
     }
-    toBytes(total.data(), reduced.ptr<std::uint8_t>(y), width);
   }
 }
 
