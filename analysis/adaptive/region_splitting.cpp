@@ -19,7 +19,7 @@ struct Hills {
   std::vector<std::int32_t> parent;
   std::vector<float> top;
   std::vector<std::int32_t> topPixel;
-  std::vector<std::int64_t> area;
+  std::vector<std::int32_t> area;  // pixels
 
   std::int32_t find(std::int32_t hill) { return rootOf(parent, hill); }
 };
@@ -28,10 +28,12 @@ struct Hills {
 
 namespace {
 
-// Orders `pixels` from the highest `height` down, in steps of a sixteenth from the
-// highest of `range` (a counting sort: linear in the pixels, where comparison sorting
-// dominated the run), and gives their heights in that order.
-std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float* height, HeightRange range) {
+// `pixels` ordered from the highest `height` down into `sorted`, in steps of a
+// sixteenth from the highest of `range` (a counting sort: linear in the pixels, where
+// comparison sorting dominated the run), and their heights in that order.
+std::vector<float> sortDescending(const std::vector<std::int32_t>& pixels, const float* height, HeightRange range,
+                                  std::vector<std::int32_t>& sorted) {
+  sorted.resize(pixels.size());
   if (pixels.empty()) return {};
   constexpr float steps = 16.0f;
   const float low = range.low, high = range.high;
@@ -44,14 +46,12 @@ std::vector<float> sortDescending(std::vector<std::int32_t>& pixels, const float
     ++start[binOf[i] + 1];
   }
   for (std::size_t i = 1; i <= bins; ++i) start[i] += start[i - 1];
-  std::vector<std::int32_t> sorted(pixels.size());
   std::vector<float> heights(pixels.size());
   for (std::size_t i = 0; i < pixels.size(); ++i) {
     const auto at = static_cast<std::size_t>(start[binOf[i]]++);
     sorted[at] = pixels[i];
     heights[at] = height[pixels[i]];
   }
-  pixels.swap(sorted);
   return heights;
 }
 
@@ -97,8 +97,8 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   }
   raster.resize(listed);
   rowBegin[static_cast<std::size_t>(padded.rows - 1)] = listed;
-  std::vector<std::int32_t> order = raster;
-  std::vector<float> depth = sortDescending(order, distance.ptr<float>(0), range.value_or(heights));
+  std::vector<std::int32_t> order;
+  std::vector<float> depth = sortDescending(raster, distance.ptr<float>(0), range.value_or(heights), order);
 
   // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
   // hill of its own, numbered in the flooding order, so the hills' tops are the
