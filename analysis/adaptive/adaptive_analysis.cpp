@@ -373,6 +373,15 @@ AdaptiveCount countColoniesAdaptive(const cv::Mat& bgr, AdaptiveStages* stages) 
     result.unsuitable = "most of what is darker than the agar is not shaped like colonies (a filter's grid, or agar "
                         "showing between light colonies that cover the dish); the count is unreliable";
     result.flags.push_back("unsuitable: " + result.unsuitable);
+  } else if (const PolarityCount& darkSide = pass.dark.count;
+             !dark && !both && result.colonies.empty() && darkSide.usablePixels > 0 &&
+             static_cast<double>(darkSide.colonyPixels) > networkShare * static_cast<double>(darkSide.usablePixels)) {
+    // Light colonies packed over most of the dish set the level taken for the agar:
+    // nothing stands out lighter than them, and the agar between them stands out
+    // darker, in pieces.
+    result.unsuitable = "nothing stands out lighter than the agar, yet a tenth of the dish or more stands out darker in "
+                        "pieces: colonies covering most of the dish may have been taken for the agar; the count is unreliable";
+    result.flags.push_back("unsuitable: " + result.unsuitable);
   }
   if (chosen.confluent || between || static_cast<double>(colonyPixels) > 0.4 * usableWorking)
     result.flags.push_back("confluent growth: colonies have merged into large areas");
