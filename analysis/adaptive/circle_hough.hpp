@@ -13,8 +13,8 @@ namespace corvale {
 // centre's distances to every edge point in floating point and bins them one by one;
 // here centres sit on half pixels and edge points on whole ones, so the distances are
 // exact in single precision and are binned four or eight at a time (or looked up in a
-// table made once). That holds for images and radii up to 1024 pixels: larger ones, and arguments
-// OpenCV refuses, are left to OpenCV.
+// table made once). That holds for images and radii up to 1024 pixels: larger ones,
+// and arguments OpenCV refuses, are left to OpenCV.
 std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, double cannyHigh, double votes,
                                     int minRadius, int maxRadius);
 
