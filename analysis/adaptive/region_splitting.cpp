@@ -67,12 +67,11 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   // Every vector that grows by a pixel is sized up front: reallocating them cost as
   // much as the flooding itself. The mask's pixels are listed in raster order, with
   // where each padded row begins, so that what is measured of them afterwards is not
-  // a pass over the whole box: a sparse mask's box is mostly empty.
-  // The heights' range, where not given, is found on the way.
-  // Runs of eight unset pixels are passed over at once; within the others each pixel's
-  // index is written and kept only where it is set, without a branch for each pixel:
-  // whether one is set cannot be foreseen. One slot more than the pixels, for the last
-  // write.
+  // a pass over the whole box: a sparse mask's box is mostly empty. Runs of eight unset
+  // pixels are passed over at once; within the others each pixel's index is written
+  // and kept only where it is set, without a branch for each pixel (whether one is set
+  // cannot be foreseen), into one slot more than the pixels for the last write. The
+  // listed pixels' range of heights is found on the way, for where none is given.
   std::vector<std::int32_t> raster(static_cast<std::size_t>(cv::countNonZero(padded)) + 1);
   std::size_t listed = 0;
   std::vector<std::size_t> rowBegin(static_cast<std::size_t>(padded.rows), 0);
