@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 
 #include <opencv2/imgproc.hpp>
@@ -99,17 +98,21 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   std::vector<std::int32_t> order;
   std::vector<float> depth = sortDescending(raster, distance.ptr<float>(0), range.value_or(heights), order);
 
-  // hillOf: the hill each flooded pixel joined (-1 while dry). Every pixel starts a
-  // hill of its own, numbered in the flooding order, so the hills' tops are the
-  // pixels in order and their heights.
+  // hillOf: the hill each flooded pixel joined (-1 while dry). Each pixel floods as a
+  // hill of its own, but most join a neighbour's hill at once, and only the pixels
+  // that stay a hill's top (nothing wet beside them, or higher than the hills beside
+  // them) are given one: the hills' tables stay a small fraction of the pixels and in
+  // cache. They are numbered as they come, in the flooding order.
   std::vector<std::int32_t> hillOf(static_cast<std::size_t>(padded.total()), -1);
   Hills hills;
-  hills.parent.resize(order.size());
-  std::iota(hills.parent.begin(), hills.parent.end(), 0);
-  hills.top = std::move(depth);
-  hills.area.assign(order.size(), 1);
-  hills.topPixel = std::move(order);
-  const std::vector<std::int32_t>& flooding = hills.topPixel;
+  const auto newHill = [&hills](std::int32_t pixel, float top) {
+    const auto hill = static_cast<std::int32_t>(hills.parent.size());
+    hills.parent.push_back(hill);
+    hills.top.push_back(top);
+    hills.area.push_back(1);
+    hills.topPixel.push_back(pixel);
+    return hill;
+  };
   std::vector<MaskPeak> peaks;
   const int neighbours[8] = {-width - 1, -width, -width + 1, -1, 1, width - 1, width, width + 1};
   const auto emit = [&](std::int32_t hill) {
@@ -117,12 +120,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
     const int pixel = hills.topPixel[h];
     peaks.push_back({cv::Point(pixel % width - 1, pixel / width - 1) + origin, hills.top[h], 0, hills.area[h]});
   };
-  for (std::size_t i = 0; i < flooding.size(); ++i) {
-    const std::int32_t pixel = flooding[i];
-    const auto hill = static_cast<std::int32_t>(i);
-    hillOf[static_cast<std::size_t>(pixel)] = hill;
-    const float saddle = hills.top[i];
-    std::int32_t root = hill;  // of the pixel's hill, followed as hills join it
+  const auto ownHill = [&](float top, float saddle) {
+    return top >= smallestDepth && top - saddle >= std::max(smallestDrop, saddleShare * top);
+  };
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::int32_t pixel = order[i];
+    const float saddle = depth[i];
+    std::int32_t root = -1;  // of the pixel's hill, followed as hills join it; -1 while that is the pixel alone
     // Which neighbours are flooded, found without a branch for each: whether one is
     // cannot be foreseen. A neighbour that names the hill the one before it named is in
     // the pixel's hill already: that hill was joined to the pixel's, or was the pixel's.
@@ -133,18 +137,28 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
       const std::int32_t other = hillOf[static_cast<std::size_t>(pixel + neighbours[std::countr_zero(wet)])];
       if (other == seen) continue;
       seen = other;
-      std::int32_t a = root, b = hills.find(other);
+      std::int32_t b = hills.find(other);
+      if (root < 0) {
+        // The pixel alone, its top the saddle, usually ends here as part of the
+        // neighbour's hill; where it stands higher than that hill it becomes a hill.
+        if (!(saddle > hills.top[static_cast<std::size_t>(b)]) && !ownHill(saddle, saddle)) {
+          ++hills.area[static_cast<std::size_t>(b)];
+          root = b;
+          continue;
+        }
+        root = newHill(pixel, saddle);
+      }
+      std::int32_t a = root;
       if (a == b) continue;
       // The younger hill (the lower top) ends here, as a colony or as part of the other.
       if (hills.top[static_cast<std::size_t>(a)] > hills.top[static_cast<std::size_t>(b)]) std::swap(a, b);
       const auto young = static_cast<std::size_t>(a), old = static_cast<std::size_t>(b);
-      const float top = hills.top[young];
-      const bool own = top >= smallestDepth && top - saddle >= std::max(smallestDrop, saddleShare * top);
-      if (own) emit(a);
+      if (ownHill(hills.top[young], saddle)) emit(a);
       else hills.area[old] += hills.area[young];
       hills.parent[young] = b;
       root = b;
     }
+    if (root < 0) root = newHill(pixel, saddle);
     // The pixel's hill as it stands: its neighbours still to flood find it from there.
     hillOf[static_cast<std::size_t>(pixel)] = root;
   }
