@@ -180,22 +180,16 @@ std::vector<cv::Vec4f> houghCircles(const cv::Mat& grey, double minDistance, dou
       if (magnitude < 1.0f) continue;
       pointX.push_back(2 * x);
       pointY.push_back(2 * y);
-      const int sx = cvRound(vx * 1024.0f / magnitude), sy = cvRound(vy * 1024.0f / magnitude);
+      int sx = cvRound(vx * 1024.0f / magnitude), sy = cvRound(vy * 1024.0f / magnitude);
       const int x0 = x << fixedShift, y0 = y << fixedShift;
-      // The walk leaves the frame for good once it leaves it: how far it may go is
-      // worked out first, so that the steps need no test. Both ways are walked side
-      // by side while both go on: their votes never wait for each other's.
-      const int lastOn = std::min({maxRadius, lastInside(x0, sx, cols), lastInside(y0, sy, rows)});
-      const int lastBack = std::min({maxRadius, lastInside(x0, -sx, cols), lastInside(y0, -sy, rows)});
-      const auto cell = [&](int px, int py) { return static_cast<std::size_t>((py >> fixedShift) * step + (px >> fixedShift)); };
-      int r = minRadius;
-      int xa = x0 + minRadius * sx, ya = y0 + minRadius * sy, xb = x0 - minRadius * sx, yb = y0 - minRadius * sy;
-      for (const int both = std::min(lastOn, lastBack); r <= both; xa += sx, ya += sy, xb -= sx, yb -= sy, ++r) {
-        ++accumulator[cell(xa, ya)];
-        ++accumulator[cell(xb, yb)];
+      for (int way = 0; way < 2; ++way, sx = -sx, sy = -sy) {
+        // The walk leaves the frame for good once it leaves it: how far it may go is
+        // worked out first, so that the steps need no test.
+        const int last = std::min({maxRadius, lastInside(x0, sx, cols), lastInside(y0, sy, rows)});
+        int x1 = x0 + minRadius * sx, y1 = y0 + minRadius * sy;
+        for (int r = minRadius; r <= last; x1 += sx, y1 += sy, ++r)
+          ++accumulator[static_cast<std::size_t>((y1 >> fixedShift) * step + (x1 >> fixedShift))];
       }
-      for (int k = r; k <= lastOn; xa += sx, ya += sy, ++k) ++accumulator[cell(xa, ya)];
-      for (int k = r; k <= lastBack; xb -= sx, yb -= sy, ++k) ++accumulator[cell(xb, yb)];
     }
   }
   if (pointX.empty()) return {};
