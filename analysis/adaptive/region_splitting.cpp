@@ -71,11 +71,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   // pixels are passed over at once; within the others each pixel's index is written
   // and kept only where it is set, without a branch for each pixel (whether one is set
   // cannot be foreseen), into one slot more than the pixels for the last write. The
-  // listed pixels' range of heights is found on the way, for where none is given.
+  // listed pixels' range of heights is found on the way, for where none is given, in
+  // two locals: kept in the range's struct, whose address is taken below, each pixel
+  // waited on the last one's store.
   std::vector<std::int32_t> raster(static_cast<std::size_t>(cv::countNonZero(padded)) + 1);
   std::size_t listed = 0;
   std::vector<std::size_t> rowBegin(static_cast<std::size_t>(padded.rows), 0);
-  HeightRange heights{INFINITY, -INFINITY};
+  float lowest = INFINITY, highest = -INFINITY;
   for (int y = 1; y < padded.rows - 1; ++y) {
     rowBegin[static_cast<std::size_t>(y)] = listed;
     const auto* row = padded.ptr<std::uint8_t>(y);
@@ -89,11 +91,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
         const bool set = row[x] != 0;
         raster[listed] = y * width + x;
         listed += set;
-        heights.low = std::min(heights.low, set ? height[x] : INFINITY);
-        heights.high = std::max(heights.high, set ? height[x] : -INFINITY);
+        const float low = set ? height[x] : INFINITY, high = set ? height[x] : -INFINITY;
+        lowest = low < lowest ? low : lowest;
+        highest = high > highest ? high : highest;
       }
     }
   }
+  const HeightRange heights{lowest, highest};
   raster.resize(listed);
   rowBegin[static_cast<std::size_t>(padded.rows - 1)] = listed;
   std::vector<std::int32_t> order;
@@ -179,24 +183,38 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   std::vector<std::int64_t> sumX(split.regions.size()), sumY(split.regions.size());
   std::vector<std::int64_t> sumXX(split.regions.size()), sumYY(split.regions.size()), sumXY(split.regions.size());
   std::vector<cv::Point> low(split.regions.size(), cv::Point(frame.width, frame.height)), high(split.regions.size(), cv::Point(-1, -1));
-  // Row by row, in whole numbers (exact in any order), in the frame's coordinates.
+  // Row by row, in whole numbers (exact in any order), in the frame's coordinates. A
+  // row's pixels mostly come in runs of one region: each run is summed in locals and
+  // added to its region once, rather than each pixel waiting on the last one's sums.
   for (int row = 0; row < mask.rows; ++row) {
     const int y = row + origin.y;
     auto* out = split.regionOf.ptr<std::int32_t>(y);
     const std::int32_t rowStart = (row + 1) * width + 1 - origin.x;  // the padded index of the frame's column 0
     const auto end = rowBegin[static_cast<std::size_t>(row + 2)];
+    std::int32_t current = -1;
+    std::int64_t count = 0, x1 = 0, xx = 0;
+    int first = 0, last = 0;
+    const auto addRun = [&] {
+      if (current < 0) return;
+      const auto r = static_cast<std::size_t>(current);
+      split.regions[r].area += count;
+      sumX[r] += x1, sumY[r] += count * y;
+      sumXX[r] += xx, sumYY[r] += count * y * y, sumXY[r] += x1 * y;
+      low[r] = cv::Point(std::min(low[r].x, first), std::min(low[r].y, y));
+      high[r] = cv::Point(std::max(high[r].x, last), std::max(high[r].y, y));
+    };
     for (auto i = rowBegin[static_cast<std::size_t>(row + 1)]; i < end; ++i) {
       const std::int32_t pixel = raster[i];
       const int x = pixel - rowStart;
       const std::int32_t region = regionOfRoot[static_cast<std::size_t>(hills.find(hillOf[static_cast<std::size_t>(pixel)]))];
       out[x] = region + 1;
-      const auto r = static_cast<std::size_t>(region);
-      ++split.regions[r].area;
-      sumX[r] += x, sumY[r] += y;
-      sumXX[r] += static_cast<std::int64_t>(x) * x, sumYY[r] += static_cast<std::int64_t>(y) * y, sumXY[r] += static_cast<std::int64_t>(x) * y;
-      low[r] = cv::Point(std::min(low[r].x, x), std::min(low[r].y, y));
-      high[r] = cv::Point(std::max(high[r].x, x), std::max(high[r].y, y));
+      if (region != current) {
+        addRun();
+        current = region, count = 0, x1 = 0, xx = 0, first = x;
+      }
+      ++count, x1 += x, xx += static_cast<std::int64_t>(x) * x, last = x;
     }
+    addRun();
   }
   for (std::size_t r = 0; r < split.regions.size(); ++r) {
     MaskRegion& region = split.regions[r];
