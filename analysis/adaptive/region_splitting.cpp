@@ -1,6 +1,7 @@
 #include "analysis/adaptive/region_splitting.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -72,12 +73,13 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
   // and kept only where it is set, without a branch for each pixel (whether one is set
   // cannot be foreseen), into one slot more than the pixels for the last write. The
   // listed pixels' range of heights is found on the way, for where none is given, in
-  // two locals: kept in the range's struct, whose address is taken below, each pixel
-  // waited on the last one's store.
+  // eight lanes by a pixel's place in its run of eight: one running minimum and maximum
+  // would make each pixel wait on the one before.
   std::vector<std::int32_t> raster(static_cast<std::size_t>(cv::countNonZero(padded)) + 1);
   std::size_t listed = 0;
   std::vector<std::size_t> rowBegin(static_cast<std::size_t>(padded.rows), 0);
-  float lowest = INFINITY, highest = -INFINITY;
+  std::array<float, 8> lows, highs;
+  lows.fill(INFINITY), highs.fill(-INFINITY);
   for (int y = 1; y < padded.rows - 1; ++y) {
     rowBegin[static_cast<std::size_t>(y)] = listed;
     const auto* row = padded.ptr<std::uint8_t>(y);
@@ -87,17 +89,23 @@ MaskSplit flood(const cv::Mat& mask, const cv::Mat& padded, const cv::Mat& dista
         x += 8;
         continue;
       }
-      for (const int end = std::min(x + 8, width - 1); x < end; ++x) {
-        const bool set = row[x] != 0;
-        raster[listed] = y * width + x;
+      const auto list = [&](int k) {
+        const bool set = row[x + k] != 0;
+        const float h = height[x + k];
+        raster[listed] = y * width + x + k;
         listed += set;
-        const float low = set ? height[x] : INFINITY, high = set ? height[x] : -INFINITY;
-        lowest = low < lowest ? low : lowest;
-        highest = high > highest ? high : highest;
-      }
+        lows[static_cast<std::size_t>(k)] = set && h < lows[static_cast<std::size_t>(k)] ? h : lows[static_cast<std::size_t>(k)];
+        highs[static_cast<std::size_t>(k)] = set && h > highs[static_cast<std::size_t>(k)] ? h : highs[static_cast<std::size_t>(k)];
+      };
+      const int count = std::min(8, width - 1 - x);
+      if (count == 8)
+        for (int k = 0; k < 8; ++k) list(k);
+      else
+        for (int k = 0; k < count; ++k) list(k);
+      x += count;
     }
   }
-  const HeightRange heights{lowest, highest};
+  const HeightRange heights{*std::min_element(lows.begin(), lows.end()), *std::max_element(highs.begin(), highs.end())};
   raster.resize(listed);
   rowBegin[static_cast<std::size_t>(padded.rows - 1)] = listed;
   std::vector<std::int32_t> order;
