@@ -215,7 +215,6 @@ struct SumPairsAlongRow {
   }
 
   [[gnu::target("avx2")]] void operator()(const std::uint8_t* bytes, float* values, float* sums) const {
-    for (std::size_t i = tail; i < length; ++i) values[i] = static_cast<float>(bytes[i]);
     switch (across.span) {
       case 2: return sum<2>(bytes, values, sums);
       case 3: return sum<3>(bytes, values, sums);
@@ -224,8 +223,11 @@ struct SumPairsAlongRow {
     }
   }
 
+  // The bytes the later cells read are turned into floats once the loaded pairs are
+  // summed, so that the row is read from its start to its end: reading its end first
+  // cost a wait on memory for each row.
   template <int Span>
-  [[gnu::target("avx2")]] void sum(const std::uint8_t* bytes, const float* values, float* sums) const {
+  [[gnu::target("avx2")]] void sum(const std::uint8_t* bytes, float* values, float* sums) const {
     const std::size_t cells = across.first.size();
     const int span = Span > 0 ? Span : across.span;
     const float* weight = pairWeights.data();
@@ -244,6 +246,7 @@ struct SumPairsAlongRow {
         _mm_storeu_ps(sums + 3, _mm256_extractf128_ps(sum, 1));
       }
     }
+    for (std::size_t i = tail; i < length; ++i) values[i] = static_cast<float>(bytes[i]);
     for (; d + 1 < cells; d += 2, sums += 6) {
       const float* a = values + static_cast<std::ptrdiff_t>(across.first[d]) * 3;
       const float* b = values + static_cast<std::ptrdiff_t>(across.first[d + 1]) * 3;
