@@ -93,26 +93,12 @@ struct Pass {
   Side light, dark;
 };
 
-// `contrast` (CV_16S) less the agar's `level` (a whole number): what subtracting the
-// scalar in OpenCV gives, in a loop the compiler builds for vectors, several times faster
-// over a whole photograph.
-cv::Mat lessLevel(const cv::Mat& contrast, double level) {
-  const auto by = static_cast<int>(level);
-  cv::Mat result(contrast.size(), CV_16SC1);
-  for (int y = 0; y < contrast.rows; ++y) {
-    const auto* in = contrast.ptr<std::int16_t>(y);
-    auto* out = result.ptr<std::int16_t>(y);
-    for (int x = 0; x < contrast.cols; ++x) out[x] = cv::saturate_cast<std::int16_t>(in[x] - by);
-  }
-  return result;
-}
-
 Side countSide(const cv::Mat& lightness, const cv::Mat& agarArea, const cv::Mat& excluded, const cv::Mat& included,
                const CountedArea& area, double scale) {
   Side side;
   side.agar = estimateAgar(lightness, agarArea, 2.0 * area.ellipse.semiMajor * scale);
   side.threshold = std::max(noiseMultiple * side.agar.noise, minimumContrast);
-  side.fromAgar = lessLevel(side.agar.contrast, side.agar.level);
+  side.fromAgar = side.agar.fromLevel;
   side.count = countPolarity(side.fromAgar, side.threshold, excluded, included, area, scale);
   return side;
 }

@@ -31,37 +31,41 @@ double median8(const cv::Mat& image, const cv::Mat& mask) {
   return 128.0;
 }
 
-// `a - b`, CV_16S, for two 8-bit images of one size: what cv::subtract gives with a
-// 16-bit result, in a loop the compiler builds for vectors, where OpenCV's conversion
-// between the types took several times as long over a whole photograph.
-cv::Mat differenceOf(const cv::Mat& a, const cv::Mat& b) {
+// `a - b - less`, CV_16S, for two 8-bit images of one size and `less` within ±255:
+// what cv::subtract gives with a 16-bit result, in a loop the compiler builds for
+// vectors, where OpenCV's conversion between the types took several times as long over
+// a whole photograph.
+cv::Mat differenceOf(const cv::Mat& a, const cv::Mat& b, int less = 0) {
   cv::Mat difference(a.size(), CV_16SC1);
   for (int y = 0; y < a.rows; ++y) {
     const auto* first = a.ptr<std::uint8_t>(y);
     const auto* second = b.ptr<std::uint8_t>(y);
     auto* out = difference.ptr<std::int16_t>(y);
-    for (int x = 0; x < a.cols; ++x) out[x] = static_cast<std::int16_t>(first[x] - second[x]);
+    for (int x = 0; x < a.cols; ++x) out[x] = static_cast<std::int16_t>(first[x] - second[x] - less);
   }
   return difference;
 }
 
-// The contrast's peak inside `mask`, and the spread from the narrower of its two
-// sides: the median distance from the peak on one side is 0.6745 standard deviations.
-std::pair<double, double> peakAndSpread(const cv::Mat& contrast, const cv::Mat& mask) {
+// The peak inside `mask` of the contrast that `row(y)` gives for each row (a function
+// of a column returning the contrast there), and the spread from the narrower of its
+// two sides: the median distance from the peak on one side is 0.6745 standard
+// deviations.
+template <typename Row>
+std::pair<double, double> peakAndSpread(const cv::Mat& mask, Row row) {
   // Counted into four histograms in turn: neighbouring pixels mostly fall in one bin,
   // and counting them into one would wait on each count before the next. Pixels
   // outside the mask go to a bin of their own.
   std::array<std::array<std::int32_t, 512>, 4> counts{};
-  for (int y = 0; y < contrast.rows; ++y) {
-    const auto* value = contrast.ptr<std::int16_t>(y);
+  for (int y = 0; y < mask.rows; ++y) {
+    const auto value = row(y);
     const auto* inside = mask.ptr<std::uint8_t>(y);
     int x = 0;
     const auto bin = [&](int at) {
-      return inside[at] != 0 ? static_cast<std::size_t>(std::clamp(value[at] + 255, 0, 510)) : std::size_t{511};
+      return inside[at] != 0 ? static_cast<std::size_t>(std::clamp(value(at) + 255, 0, 510)) : std::size_t{511};
     };
-    for (; x + 4 <= contrast.cols; x += 4)
+    for (; x + 4 <= mask.cols; x += 4)
       ++counts[0][bin(x)], ++counts[1][bin(x + 1)], ++counts[2][bin(x + 2)], ++counts[3][bin(x + 3)];
-    for (; x < contrast.cols; ++x) ++counts[0][bin(x)];
+    for (; x < mask.cols; ++x) ++counts[0][bin(x)];
   }
   std::array<std::int64_t, 511> histogram{};
   for (std::size_t i = 0; i < histogram.size(); ++i)
@@ -148,17 +152,27 @@ AgarModel estimateAgar(const cv::Mat& lightness, const cv::Mat& dish, double dis
   smoothWide(smooth, std::max(1.0, diameter / 10.0)).convertTo(background, CV_8U);
   for (int round = 0; round < 2; ++round) {
     const cv::Mat contrast = differenceOf(small, background);
-    const auto [peak, spread] = peakAndSpread(contrast, smallDish);
+    const auto [peak, spread] = peakAndSpread(smallDish, [&contrast](int y) {
+      const auto* value = contrast.ptr<std::int16_t>(y);
+      return [value](int x) { return static_cast<int>(value[x]); };
+    });
     cv::Mat off = cv::abs(contrast - peak) > std::max(outlierSpreads * spread, 4.0);
     cv::dilate(off, off, cv::Mat());
     const cv::Mat agar = smallDish & ~off;
     background = smoothWhere(small, agar, std::max(1.0, diameter / 10.0), model.lightness);
   }
   cv::resize(background, model.background, lightness.size(), 0, 0, cv::INTER_LINEAR);
-  model.contrast = differenceOf(lightness, model.background);
-  const auto [level, noise] = peakAndSpread(model.contrast, dish);
+  // The contrast's level is counted from the lightness and the background as they are
+  // read, and the contrast less it written once: over a whole photograph, writing the
+  // contrast and reading it twice more took longer than working it out twice.
+  const auto [level, noise] = peakAndSpread(dish, [&](int y) {
+    const auto* value = lightness.ptr<std::uint8_t>(y);
+    const auto* agar = model.background.ptr<std::uint8_t>(y);
+    return [value, agar](int x) { return value[x] - agar[x]; };
+  });
   model.level = level;
   model.noise = noise;
+  model.fromLevel = differenceOf(lightness, model.background, static_cast<int>(level));
   return model;
 }
 

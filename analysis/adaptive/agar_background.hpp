@@ -6,7 +6,7 @@
 namespace corvale {
 
 struct AgarModel {
-  cv::Mat contrast;         // CV_16S: the lightness less the agar's, at each pixel
+  cv::Mat fromLevel;        // CV_16S: the contrast (the lightness less the agar's) less its level, at each pixel
   cv::Mat background;       // CV_8U: the agar's estimated lightness
   double lightness = 0.0;   // the agar's median lightness
   double level = 0.0;       // the contrast's most common value inside the dish
