@@ -241,7 +241,14 @@ TEST(AdaptiveMethod, DilatesAndErodesByADiscExactlyAsOpenCVDoes) {
   random.fill(specks, cv::RNG::UNIFORM, 0, 256);
   specks = specks > 250;
   random.fill(tiny, cv::RNG::UNIFORM, 0, 256);
-  for (const cv::Mat& image : {noise, specks, tiny})
+  // A few ragged patches far apart, two against the image's corners: opened piece by
+  // piece.
+  cv::Mat sparse(400, 360, CV_8UC1), patches = cv::Mat::zeros(sparse.size(), CV_8UC1);
+  random.fill(sparse, cv::RNG::UNIFORM, 0, 256);
+  for (const cv::Point centre : {cv::Point(2, 2), cv::Point(355, 398), cv::Point(180, 40), cv::Point(60, 250), cv::Point(300, 200)})
+    cv::circle(patches, centre, 14, cv::Scalar(255), cv::FILLED);
+  sparse = (sparse > 4) & patches;
+  for (const cv::Mat& image : {noise, specks, tiny, sparse})
     for (const int radius : {0, 1, 3, 8, 18}) {
       const cv::Mat disc = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * radius + 1, 2 * radius + 1));
       cv::Mat expected, found;
