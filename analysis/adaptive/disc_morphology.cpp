@@ -106,60 +106,72 @@ void morphDisc(const cv::Mat& source, cv::Mat& result, int radius) {
   out.copyTo(result);
 }
 
-}  // namespace
-
-void dilateDisc(const cv::Mat& source, cv::Mat& result, int radius) { morphDisc<Larger>(source, result, radius); }
-
-void erodeDisc(const cv::Mat& source, cv::Mat& result, int radius) { morphDisc<Smaller>(source, result, radius); }
-
-void openDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+// Works `operation` (a function of a source and a result) on a sparse mask piece by
+// piece. Where `operation` leaves nought wherever the image is nought within `support`,
+// and reads the image no farther than `dependency` from a pixel, only the pixels within
+// `support` of set ones need working out, each from what lies within `dependency` of
+// it: in strips of rows, the stretches of columns within `support` of set pixels, each
+// with `dependency` of the image around it (nearer an edge of the piece than that it
+// would differ). Returns false, having done nothing, where the pieces would cover more
+// than half the image: there working on the whole is quicker.
+template <typename Operation>
+bool bySparsePieces(const cv::Mat& source, cv::Mat& result, int support, int dependency, Operation operation) {
   if (source.type() != CV_8UC1) throw std::invalid_argument("disc morphology: the image must be CV_8UC1");
-  if (radius < 0) throw std::invalid_argument("disc morphology: the radius must not be negative");
-  // The opening is nought wherever the image is nought within twice the radius. A
-  // sparse mask (what stands out in a band along the dish's edge, say) is opened in
-  // strips of rows, each over the stretches of columns within that reach of its set
-  // pixels alone, each stretch with that reach of the image around it: what lies
-  // beyond makes no difference inside.
   constexpr int stripRows = 64;
-  const int reach = 2 * radius, rows = source.rows, cols = source.cols;
+  const int rows = source.rows, cols = source.cols;
   std::vector<std::pair<cv::Rect, cv::Rect>> pieces;  // what is worked on, and what of it is kept
   std::int64_t area = 0;
   std::vector<std::uint8_t> occupied(static_cast<std::size_t>(cols));
   for (int top = 0; top < rows; top += stripRows) {
     const int bottom = std::min(rows, top + stripRows);
-    const int first = std::max(0, top - reach), last = std::min(rows, bottom + reach);
     std::fill(occupied.begin(), occupied.end(), 0);
-    for (int y = first; y < last; ++y) largerOfTwo(source.ptr<std::uint8_t>(y), occupied.data(), cols);
+    for (int y = std::max(0, top - support); y < std::min(rows, bottom + support); ++y)
+      largerOfTwo(source.ptr<std::uint8_t>(y), occupied.data(), cols);
     for (int x = 0; x < cols;) {
       if (occupied[static_cast<std::size_t>(x)] == 0) {
         ++x;
         continue;
       }
-      // Set columns no farther apart than twice the reach share a stretch.
+      // Set columns whose pieces would overlap share one.
       int lastSet = x;
-      for (int next = x + 1; next < cols && next - lastSet <= 2 * reach; ++next)
+      for (int next = x + 1; next < cols && next - lastSet <= 2 * (support + dependency); ++next)
         if (occupied[static_cast<std::size_t>(next)] != 0) lastSet = next;
-      const int from = std::max(0, x - reach), to = std::min(cols, lastSet + 1 + reach);
+      const int from = std::max(0, x - support), to = std::min(cols, lastSet + 1 + support);
       const cv::Rect kept(from, top, to - from, bottom - top);
-      const cv::Rect worked = cv::Rect(from - reach, first, to - from + 2 * reach, last - first) & cv::Rect(0, 0, cols, rows);
+      const cv::Rect worked = (kept + cv::Size(2 * dependency, 2 * dependency) - cv::Point(dependency, dependency)) & cv::Rect(0, 0, cols, rows);
       pieces.emplace_back(worked, kept);
       area += worked.area();
       x = lastSet + 1;
     }
   }
-  if (2 * area > static_cast<std::int64_t>(rows) * cols) {
-    erodeDisc(source, result, radius);
-    dilateDisc(result, result, radius);
-    return;
-  }
-  cv::Mat opened = cv::Mat::zeros(source.size(), CV_8UC1), piece;
+  if (2 * area > static_cast<std::int64_t>(rows) * cols) return false;
+  cv::Mat done = cv::Mat::zeros(source.size(), CV_8UC1), piece;
   for (const auto& [worked, kept] : pieces) {
-    erodeDisc(source(worked), piece, radius);
-    dilateDisc(piece, piece, radius);
-    piece(kept - worked.tl()).copyTo(opened(kept));
+    operation(source(worked), piece);
+    piece(kept - worked.tl()).copyTo(done(kept));
   }
-  if (result.size() == source.size() && result.type() == CV_8UC1) opened.copyTo(result);
-  else result = opened;
+  if (result.size() == source.size() && result.type() == CV_8UC1) done.copyTo(result);
+  else result = done;
+  return true;
+}
+
+}  // namespace
+
+// Dilation leaves nought beyond the radius from set pixels; opening, beyond the set
+// pixels themselves, reading twice the radius around.
+void dilateDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+  const auto dilate = [radius](const cv::Mat& in, cv::Mat& out) { morphDisc<Larger>(in, out, radius); };
+  if (radius < 0 || !bySparsePieces(source, result, radius, radius, dilate)) dilate(source, result);
+}
+
+void erodeDisc(const cv::Mat& source, cv::Mat& result, int radius) { morphDisc<Smaller>(source, result, radius); }
+
+void openDisc(const cv::Mat& source, cv::Mat& result, int radius) {
+  const auto open = [radius](const cv::Mat& in, cv::Mat& out) {
+    morphDisc<Smaller>(in, out, radius);
+    morphDisc<Larger>(out, out, radius);
+  };
+  if (radius < 0 || !bySparsePieces(source, result, 0, 2 * radius, open)) open(source, result);
 }
 
 void closeDisc(const cv::Mat& source, cv::Mat& result, int radius) {
