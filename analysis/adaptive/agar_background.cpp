@@ -1,6 +1,7 @@
 #include "analysis/adaptive/agar_background.hpp"
 #include "analysis/adaptive/dish_circle.hpp"
 #include "analysis/adaptive/disc_morphology.hpp"
+#include "analysis/adaptive/mask_patches.hpp"
 
 #include <algorithm>
 #include <array>
@@ -53,19 +54,21 @@ cv::Mat differenceOf(const cv::Mat& a, const cv::Mat& b, int less = 0) {
 template <typename Row>
 std::pair<double, double> peakAndSpread(const cv::Mat& mask, Row row) {
   // Counted into four histograms in turn: neighbouring pixels mostly fall in one bin,
-  // and counting them into one would wait on each count before the next. Pixels
-  // outside the mask go to a bin of their own.
+  // and counting them into one would wait on each count before the next. Each row
+  // from its first set pixel to its last (a dish's row is one run), and pixels outside
+  // the mask there to a bin of their own.
   std::array<std::array<std::int32_t, 512>, 4> counts{};
   for (int y = 0; y < mask.rows; ++y) {
     const auto value = row(y);
     const auto* inside = mask.ptr<std::uint8_t>(y);
-    int x = 0;
+    const auto [first, last] = setColumns(inside, mask.cols);
     const auto bin = [&](int at) {
       return inside[at] != 0 ? static_cast<std::size_t>(std::clamp(value(at) + 255, 0, 510)) : std::size_t{511};
     };
-    for (; x + 4 <= mask.cols; x += 4)
+    int x = first;
+    for (; x + 4 <= last + 1; x += 4)
       ++counts[0][bin(x)], ++counts[1][bin(x + 1)], ++counts[2][bin(x + 2)], ++counts[3][bin(x + 3)];
-    for (; x < mask.cols; ++x) ++counts[0][bin(x)];
+    for (; x <= last; ++x) ++counts[0][bin(x)];
   }
   std::array<std::int64_t, 511> histogram{};
   for (std::size_t i = 0; i < histogram.size(); ++i)
