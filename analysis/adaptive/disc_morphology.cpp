@@ -29,36 +29,73 @@ std::vector<int> discRows(int radius) {
 }
 
 // The row loops below are most of the work and compile to byte-wise vector maxima and
-// minima: each is also built for AVX2, twice as wide, and the processor picks.
-[[gnu::target_clones("avx2", "default")]] void largerOfThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
-                                                             std::uint8_t* out, int count) {
-  for (int x = 0; x < count; ++x) out[x] = std::max(a[x], std::max(b[x], c[x]));
+// minima: each is also built for AVX2, twice as wide, and the processor picks. Each
+// works a whole row at a call, however many widths or rows of the disc that takes: a
+// narrow image (a reduced copy, a piece of a sparse mask) otherwise spends its time on
+// the calls and on the stretch left over beyond the vectors.
+template <bool Largest>
+[[gnu::always_inline]] inline std::uint8_t extremeOf(std::uint8_t a, std::uint8_t b) {
+  return Largest ? std::max(a, b) : std::min(a, b);
 }
-[[gnu::target_clones("avx2", "default")]] void smallerOfThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
-                                                              std::uint8_t* out, int count) {
-  for (int x = 0; x < count; ++x) out[x] = std::min(a[x], std::min(b[x], c[x]));
+
+// A source row's extremes over runs of 2w + 1 pixels, w = 1 to `widths` - 1, each
+// from the one before, into `level` + w * `stride`; `padded` holds the row with
+// `widths` - 1 pixels of the neutral value either side.
+template <bool Largest>
+[[gnu::always_inline]] inline void runExtremes(const std::uint8_t* padded, std::uint8_t* level, int widths, std::size_t stride,
+                                               int cols) {
+  const int reach = widths - 1;
+  for (int w = 1; w < widths; ++w) {
+    const std::uint8_t* below = level + static_cast<std::size_t>(w - 1) * stride;
+    std::uint8_t* here = level + static_cast<std::size_t>(w) * stride;
+    const std::uint8_t* left = padded + reach - w;
+    const std::uint8_t* right = padded + reach + w;
+    for (int x = 0; x < cols; ++x) here[x] = extremeOf<Largest>(below[x], extremeOf<Largest>(left[x], right[x]));
+  }
+}
+
+// The extreme over `count` rows, each in `rows`, into `out`.
+template <bool Largest>
+[[gnu::always_inline]] inline void rowsExtreme(const std::uint8_t* const* rows, int count, std::uint8_t* out, int cols) {
+  std::copy(rows[0], rows[0] + cols, out);
+  for (int k = 1; k < count; ++k) {
+    const std::uint8_t* row = rows[k];
+    for (int x = 0; x < cols; ++x) out[x] = extremeOf<Largest>(out[x], row[x]);
+  }
+}
+
+[[gnu::target_clones("avx2", "default")]] void largerRuns(const std::uint8_t* padded, std::uint8_t* level, int widths, std::size_t stride,
+                                                          int cols) {
+  runExtremes<true>(padded, level, widths, stride, cols);
+}
+[[gnu::target_clones("avx2", "default")]] void smallerRuns(const std::uint8_t* padded, std::uint8_t* level, int widths, std::size_t stride,
+                                                           int cols) {
+  runExtremes<false>(padded, level, widths, stride, cols);
+}
+[[gnu::target_clones("avx2", "default")]] void largerOfRows(const std::uint8_t* const* rows, int count, std::uint8_t* out, int cols) {
+  rowsExtreme<true>(rows, count, out, cols);
+}
+[[gnu::target_clones("avx2", "default")]] void smallerOfRows(const std::uint8_t* const* rows, int count, std::uint8_t* out, int cols) {
+  rowsExtreme<false>(rows, count, out, cols);
 }
 [[gnu::target_clones("avx2", "default")]] void largerOfTwo(const std::uint8_t* a, std::uint8_t* out, int count) {
   for (int x = 0; x < count; ++x) out[x] = std::max(out[x], a[x]);
 }
-[[gnu::target_clones("avx2", "default")]] void smallerOfTwo(const std::uint8_t* a, std::uint8_t* out, int count) {
-  for (int x = 0; x < count; ++x) out[x] = std::min(out[x], a[x]);
-}
 
 struct Larger {
   static constexpr std::uint8_t outside = 0;  // takes no part in a maximum
-  static void ofThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, std::uint8_t* out, int count) {
-    largerOfThree(a, b, c, out, count);
+  static void runs(const std::uint8_t* padded, std::uint8_t* level, int widths, std::size_t stride, int cols) {
+    largerRuns(padded, level, widths, stride, cols);
   }
-  static void ofTwo(const std::uint8_t* a, std::uint8_t* out, int count) { largerOfTwo(a, out, count); }
+  static void ofRows(const std::uint8_t* const* rows, int count, std::uint8_t* out, int cols) { largerOfRows(rows, count, out, cols); }
 };
 
 struct Smaller {
   static constexpr std::uint8_t outside = 255;  // takes no part in a minimum
-  static void ofThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, std::uint8_t* out, int count) {
-    smallerOfThree(a, b, c, out, count);
+  static void runs(const std::uint8_t* padded, std::uint8_t* level, int widths, std::size_t stride, int cols) {
+    smallerRuns(padded, level, widths, stride, cols);
   }
-  static void ofTwo(const std::uint8_t* a, std::uint8_t* out, int count) { smallerOfTwo(a, out, count); }
+  static void ofRows(const std::uint8_t* const* rows, int count, std::uint8_t* out, int cols) { smallerOfRows(rows, count, out, cols); }
 };
 
 // The disc's extreme at every pixel: first, along each source row, the extreme over
@@ -73,35 +110,34 @@ void morphDisc(const cv::Mat& source, cv::Mat& result, int radius) {
   cv::Mat out(source.size(), CV_8UC1);
   const std::vector<int> half = discRows(radius);
   const int widths = radius + 1, side = 2 * radius + 1, cols = source.cols;
-  const auto rowSize = static_cast<std::size_t>(cols);
+  // The rows are worked out to a whole number of the widest vectors, the pixels beyond
+  // the image taking the neutral value: on a narrow image the stretch left over beyond
+  // the vectors, pixel by pixel, took longer than the rest.
+  const int span = (cols + 31) / 32 * 32;
+  const auto rowSize = static_cast<std::size_t>(span);
   // ring[(row % side) * widths + w]: source row `row`'s extremes over runs of 2w + 1.
   std::vector<std::uint8_t> ring(static_cast<std::size_t>(side * widths) * rowSize);
-  std::vector<std::uint8_t> padded(rowSize + 2 * static_cast<std::size_t>(radius), Pick::outside);
+  std::vector<std::uint8_t> padded(rowSize + 2 * static_cast<std::size_t>(radius), Pick::outside), line(rowSize);
   const auto extremes = [&](int row) {
     std::uint8_t* level = ring.data() + static_cast<std::size_t>((row % side) * widths) * rowSize;
     const auto* in = source.ptr<std::uint8_t>(row);
     std::copy(in, in + cols, padded.begin() + radius);
-    std::copy(in, in + cols, level);
-    for (int w = 1; w < widths; ++w) {
-      const std::uint8_t* below = level + static_cast<std::size_t>(w - 1) * rowSize;
-      std::uint8_t* here = level + static_cast<std::size_t>(w) * rowSize;
-      const std::uint8_t* left = padded.data() + radius - w;
-      const std::uint8_t* right = padded.data() + radius + w;
-      Pick::ofThree(below, left, right, here, cols);
-    }
+    std::copy(padded.begin() + radius, padded.begin() + radius + span, level);
+    Pick::runs(padded.data(), level, widths, rowSize, span);
   };
+  std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(side));
   for (int row = 0; row < std::min(radius, source.rows); ++row) extremes(row);
   for (int y = 0; y < source.rows; ++y) {
     if (y + radius < source.rows) extremes(y + radius);
-    auto* target = out.ptr<std::uint8_t>(y);
-    std::fill(target, target + cols, Pick::outside);
+    int count = 0;
     for (int dy = -radius; dy <= radius; ++dy) {
       const int row = y + dy;
       if (row < 0 || row >= source.rows) continue;
       const int w = half[static_cast<std::size_t>(dy + radius)];
-      const std::uint8_t* extreme = ring.data() + static_cast<std::size_t>((row % side) * widths + w) * rowSize;
-      Pick::ofTwo(extreme, target, cols);
+      rows[static_cast<std::size_t>(count++)] = ring.data() + static_cast<std::size_t>((row % side) * widths + w) * rowSize;
     }
+    Pick::ofRows(rows.data(), count, line.data(), span);
+    std::copy(line.begin(), line.begin() + cols, out.ptr<std::uint8_t>(y));
   }
   out.copyTo(result);
 }
