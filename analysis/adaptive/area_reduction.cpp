@@ -102,9 +102,30 @@ void sumAlongRow(const float* values, const Cells& across, float* sums) {
 }
 
 // `values` rounded to the nearest (ties to even) and saturated, as cv::saturate_cast
-// rounds them.
+// rounds them; thirty-two at a time where the processor has AVX2.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx2")]] std::size_t toBytesAvx2(const float* values, std::uint8_t* bytes, std::size_t count) {
+  std::size_t i = 0;
+  // Packing works within each half of a vector: the thirty-two bytes come out in
+  // groups of four, the first half of each eight in one half of the vector and the
+  // second in the other, and the groups are put back in order.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  for (; i + 32 <= count; i += 32) {
+    const __m256i a = _mm256_cvtps_epi32(_mm256_loadu_ps(values + i)), b = _mm256_cvtps_epi32(_mm256_loadu_ps(values + i + 8));
+    const __m256i c = _mm256_cvtps_epi32(_mm256_loadu_ps(values + i + 16)), d = _mm256_cvtps_epi32(_mm256_loadu_ps(values + i + 24));
+    const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + i), _mm256_permutevar8x32_epi32(packed, order));
+  }
+  return i;
+}
+#endif
+
 void toBytes(const float* values, std::uint8_t* bytes, std::size_t count) {
   std::size_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) i = toBytesAvx2(values, bytes, count);
+#endif
 #ifdef __SSE2__
   for (; i + 16 <= count; i += 16) {
     const __m128i a = _mm_cvtps_epi32(_mm_loadu_ps(values + i)), b = _mm_cvtps_epi32(_mm_loadu_ps(values + i + 4));
